@@ -1,0 +1,15 @@
+#pragma once
+#include <string>
+
+// Turns the calling thread's last system error into a log-ready sentence:
+//   "<context> failed with error <code> (0x<HEX4>): <system text>"
+//   "<context>: operation completed successfully."   (code 0)
+// An empty context reads "Last system error ..." / "Last operation completed successfully.".
+// Call it right after the failing call: it reads GetLastError (errno elsewhere) first.
+std::string SystemErrorText(const char* context);
+
+// The same sentence for an explicit code, with the system's text supplied by the caller.
+std::string FormatSystemError(const char* context, unsigned long code, std::string systemText);
+
+// The system's own message for |code| with trailing CR/LF removed; empty when there is none.
+std::string SystemMessageText(unsigned long code);
