@@ -1,0 +1,10 @@
+#pragma once
+// Messages between the installation stages and the installer window. Workers only post them.
+#ifdef _WIN32
+#include <windows.h>
+
+constexpr UINT WM_INSTALL_START = WM_USER + 1;     // 1025: start-up → window, once
+constexpr UINT WM_INSTALL_PROGRESS = WM_USER + 2;  // 1026: wParam position, lParam maximum
+constexpr UINT WM_DOWNLOAD_DONE = WM_USER + 3;     // 1027: download stage finished
+constexpr UINT WM_EXTRACT_DONE = WM_USER + 4;      // 1028: extraction stage finished
+#endif
