@@ -37,8 +37,8 @@ TITLE = "QuorVel"  # the title line logged by the window's initialisation starts
 
 
 def crlf(lines):
-    """The bytes of |lines| as the installer writes them: the console's empty line first."""
-    return ("\r\n" + "".join(line + "\r\n" for line in lines)).encode()
+    """The bytes of |lines| as the installer writes them (UTF-8): the console's empty line first."""
+    return ("\r\n" + "".join(line + "\r\n" for line in lines)).encode("utf-8")
 
 
 VERSION_CASES = [["--version"], ["-v"], ["-v", "-h"], ["-h", "-v"], ["--help", "--version", "--silent"]]
@@ -105,6 +105,13 @@ class CommandLineTest(unittest.TestCase):
                 self.assertOutput(run, crlf([PREFIX + reason, ""] + HELP), harness.EXIT_BAD_COMMAND_LINE)
                 self.assertLog([("Warning", PREFIX + reason)], args)
 
+    def test_non_ascii_words_travel_as_utf8_to_the_output_and_the_log(self):
+        env = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")  # how Wine decodes our arguments
+        reason = "Argument '--gr\u00f6\u00dfe' starts with a - but has incorrect syntax"
+        run = self.run_installer(["--gr\u00f6\u00dfe"], env=env)
+        self.assertOutput(run, crlf([PREFIX + reason, ""] + HELP), harness.EXIT_BAD_COMMAND_LINE)
+        self.assertLog([("Warning", PREFIX + reason)], run.args)
+
     def test_output_redirected_to_a_file_reaches_the_file(self):
         with tempfile.TemporaryFile() as out:
             run = self.run_installer(["--version"], stdout=out)
@@ -150,7 +157,7 @@ class CommandLineTest(unittest.TestCase):
     def test_a_silent_run_prints_its_banner_to_the_caller(self):
         harness.remove_log()
         with tempfile.TemporaryFile() as out:
-            with harness.StartedInstaller(["--silent", "--path", "C:\\Program Files\\QuorVel"], stdout=out) as run:
+            with harness.StartedInstaller(["-sx", "--path", "C:\\Program Files\\QuorVel"], stdout=out) as run:
                 expected = crlf([VERSION, NOTICE, SILENT_SENTENCE])
                 deadline_reached = True
                 for _ in range(100):
