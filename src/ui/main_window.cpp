@@ -111,15 +111,18 @@ std::optional<LRESULT> CMainWindow::OnDestroy(WPARAM, LPARAM) {
     return 0;
 }
 
+// With no stage running, closing only ends the message loop.
 std::optional<LRESULT> CMainWindow::OnClose(WPARAM, LPARAM) {
     PostMessageW(m_hWnd, WM_DESTROY, 0, 0);
     return 0;
 }
 
+// The dialog's own painting and the static's default colours.
 std::optional<LRESULT> CMainWindow::OnPaint(WPARAM, LPARAM) { return std::nullopt; }
 
 std::optional<LRESULT> CMainWindow::OnCtlColorStatic(WPARAM, LPARAM) { return std::nullopt; }
 
+// The installation's messages: no stages are wired to the window yet, so they change nothing.
 std::optional<LRESULT> CMainWindow::OnInstallStart(WPARAM, LPARAM) { return 0; }
 
 std::optional<LRESULT> CMainWindow::OnInstallProgress(WPARAM, LPARAM) { return 0; }
