@@ -127,7 +127,7 @@ std::string BuildZip(const BuiltArchive& archive) {
     std::string directory;
     for (const BuiltEntry& entry : archive.entries) {
         const auto offset = static_cast<std::uint32_t>(body.size());
-        const std::uint32_t compressed = entry.sizeSet ? entry.compressedSize : static_cast<std::uint32_t>(entry.payload.size());
+        const auto compressed = static_cast<std::uint32_t>(entry.payload.size());
         const std::string localName = entry.localName.value_or(entry.name);
         body += Le32(entry.brokenLocalSignature ? 0x04034b51 : 0x04034b50) + Le16(entry.versionNeeded) + Le16(entry.flags) +
                 Le16(entry.method) + Le16(entry.modTime) + Le16(entry.modDate) + Le32(entry.crc) + Le32(compressed) +

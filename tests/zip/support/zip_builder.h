@@ -27,7 +27,6 @@ struct BuiltEntry {
     std::uint16_t modTime = 0x6000;
     std::uint16_t modDate = 0x5821;
     std::uint32_t crc = 0;
-    std::uint32_t compressedSize = 0;  // payload size unless set otherwise
     std::uint32_t uncompressedSize = 0;
     std::uint32_t externalAttributes = 0;
     std::string centralExtra;
@@ -36,9 +35,6 @@ struct BuiltEntry {
     std::optional<std::string> localName;             // the local record's name, when it differs
     std::optional<std::uint32_t> localHeaderOffset;   // where the central record points
     bool brokenLocalSignature = false;
-
-    BuiltEntry& WithCompressedSize(std::uint32_t size) { compressedSize = size; sizeSet = true; return *this; }
-    bool sizeSet = false;
 };
 
 BuiltEntry StoredEntry(const std::string& name, const std::string& plain);
