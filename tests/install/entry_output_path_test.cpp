@@ -57,7 +57,9 @@ TEST(EntryOutputPath, NamesConvertByTheirEncodingFlag) {
     const auto fromAnsi = EntryOutputPath(kFolder, ansi, false);
     ASSERT_TRUE(fromAnsi.has_value());
     EXPECT_EQ(fromAnsi->lexically_relative(kFolder).wstring(), fs::path(std::wstring(expected, length)).make_preferred().wstring());
-    if (GetACP() == 1252) EXPECT_EQ(fromAnsi->filename().wstring(), L"men\x00FC.txt");
+    if (GetACP() == 1252) {
+        EXPECT_EQ(fromAnsi->filename().wstring(), L"men\x00FC.txt");
+    }
 
     const auto fromUtf8 = EntryOutputPath(kFolder, "caf\xC3\xA9/men\xC3\xBC.txt", true);
     ASSERT_TRUE(fromUtf8.has_value());
