@@ -6,10 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "common/log.h"
 #include "install/entry_output_path.h"
+#include "install/entry_read_ahead.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_archive_entry.h"
 
@@ -38,10 +41,15 @@ struct CopyResult {
     bool writeFailed = false;
 };
 
+// Hands out bytes decoded ahead as a stream buffer.
+class DecodedBytes : public std::streambuf {
+public:
+    explicit DecodedBytes(std::string& bytes) { setg(bytes.data(), bytes.data(), bytes.data() + bytes.size()); }
+};
+
 // Copies the entry's data into |out|, computing its CRC-32 on the way. Never writes more than the
 // stored uncompressed size: a decoder that delivers more marks the entry corrupt.
-CopyResult CopyVerified(std::istream& data, std::ofstream& out, const ZipArchiveEntry& entry, CopyBuffers& buffers) {
-    std::streambuf& source = *data.rdbuf();
+CopyResult CopyVerified(std::streambuf& source, std::ofstream& out, const ZipArchiveEntry& entry, CopyBuffers& buffers) {
     const std::uint64_t expected = entry.UncompressedSize();
     std::uint64_t written = 0;
     uLong crc = crc32(0L, Z_NULL, 0);
@@ -73,9 +81,12 @@ EntryOutcome ExtractFolder(const fs::path& target) {
     return !error && fs::is_directory(target, error) ? EntryOutcome::Written : EntryOutcome::Skipped;
 }
 
-EntryOutcome ExtractFile(ZipArchiveEntry& entry, const fs::path& target, CopyBuffers& buffers) {
-    std::istream* const data = entry.OpenDataStream();
-    if (!data) return EntryOutcome::Skipped;
+EntryOutcome ExtractFile(ZipArchiveEntry& entry, const fs::path& target, CopyBuffers& buffers,
+                         std::optional<std::string> decodedAhead) {
+    std::istream* const data = decodedAhead ? nullptr : entry.OpenDataStream();
+    if (!data && !decodedAhead) return EntryOutcome::Skipped;
+    std::unique_ptr<DecodedBytes> ahead = decodedAhead ? std::make_unique<DecodedBytes>(*decodedAhead) : nullptr;
+    std::streambuf& source = ahead ? static_cast<std::streambuf&>(*ahead) : *data->rdbuf();
     Log(LogLevel::Note, "Extracting ", entry.FullName());
     std::error_code error;
     fs::create_directories(target.parent_path(), error);  // many writers store no folder entries
@@ -83,7 +94,7 @@ EntryOutcome ExtractFile(ZipArchiveEntry& entry, const fs::path& target, CopyBuf
     out.rdbuf()->pubsetbuf(buffers.output.data(), static_cast<std::streamsize>(buffers.output.size()));
     out.open(target, std::ios::out | std::ios::binary | std::ios::trunc);
     if (!out.is_open()) return EntryOutcome::Skipped;
-    const CopyResult copy = CopyVerified(*data, out, entry, buffers);
+    const CopyResult copy = CopyVerified(source, out, entry, buffers);
     if (!copy.corrupt && !copy.writeFailed) return EntryOutcome::Written;
     fs::remove(target, error);  // nothing corrupt or cut short stays behind
     if (copy.corrupt) {
@@ -94,10 +105,12 @@ EntryOutcome ExtractFile(ZipArchiveEntry& entry, const fs::path& target, CopyBuf
     return EntryOutcome::Failed;
 }
 
-EntryOutcome ExtractEntry(ZipArchiveEntry& entry, const fs::path& folder, CopyBuffers& buffers) {
+EntryOutcome ExtractEntry(ZipArchiveEntry& entry, const fs::path& folder, CopyBuffers& buffers,
+                          std::optional<std::string> decodedAhead) {
     const auto target = EntryOutputPath(folder, entry.FullName(), (entry.FlagBits() & kFlagUtf8Names) != 0);
     EntryOutcome outcome = EntryOutcome::Skipped;
-    if (target) outcome = entry.IsDirectoryEntry() ? ExtractFolder(*target) : ExtractFile(entry, *target, buffers);
+    if (target && entry.IsDirectoryEntry()) outcome = ExtractFolder(*target);
+    if (target && !entry.IsDirectoryEntry()) outcome = ExtractFile(entry, *target, buffers, std::move(decodedAhead));
     // Each chain holds buffers and codec state (an LZMA dictionary can be many MiB): free them
     // now, so that memory does not grow with the number of entries.
     entry.ReleaseDataStreams();
@@ -114,6 +127,16 @@ std::shared_ptr<ZipArchive> OpenPackage(const std::wstring& packagePath) {
     }
 }
 
+// A second reader of the same package for the read-ahead; without it the loop decodes alone.
+std::shared_ptr<ZipArchive> OpenPackageAgain(const std::wstring& packagePath, std::size_t expectedEntries) {
+    try {
+        auto archive = ZipArchive::OpenFromFile(packagePath);
+        return archive->EntryCount() == expectedEntries ? archive : nullptr;
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 ExtractionResult ExtractArchive(const std::wstring& packagePath, const std::wstring& extractionFolder,
@@ -124,8 +147,9 @@ ExtractionResult ExtractArchive(const std::wstring& packagePath, const std::wstr
     Log(LogLevel::Note, "Unzipping ", total, " entries");
     const fs::path folder = NativeFolderPath(extractionFolder);
     CopyBuffers buffers;
+    EntryReadAhead readAhead(total > 1 ? OpenPackageAgain(packagePath, total) : nullptr);
     for (std::uint32_t i = 0; i < total; ++i) {
-        if (ExtractEntry(*archive->EntryAt(i), folder, buffers) == EntryOutcome::Failed) return {};
+        if (ExtractEntry(*archive->EntryAt(i), folder, buffers, readAhead.Take(i)) == EntryOutcome::Failed) return {};
         if (cancelRequested && cancelRequested()) {
             Log(LogLevel::Note, "Canceling extraction...");
             return {i, total};
