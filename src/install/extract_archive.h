@@ -20,6 +20,7 @@ using CancelTest = std::function<bool()>;  // true: stop after the entry just ha
 // decoded (encrypted, unknown version, unreadable header) or created is skipped with "Unable to
 // extract NAME". Data that does not match its stored size and CRC-32 ("Corrupt entry NAME") or
 // cannot be written ends the extraction as failed. {0, 0} means failure: the package could not
-// be opened, holds no entries, or held corrupt data.
+// be opened, holds no entries, or held corrupt data. Small entries may be decoded ahead on a
+// second thread (entry_read_ahead.h); files are still written and reported in order by the caller's thread.
 ExtractionResult ExtractArchive(const std::wstring& packagePath, const std::wstring& extractionFolder,
                                 const ExtractionProgress& progress, const CancelTest& cancelRequested);
