@@ -6,9 +6,10 @@
 Builds a source tree of realistic mixed content (programs and libraries, headers and other text,
 a few already-compressed files) of about --size-mb MB from the machine's own files, packs it
 once per method with 7z -tzip, then extracts every package with every tool --runs times into a
-fresh folder (removed and synced between runs, outside the timing). Prints medians, the ratio
-of each tool to the fastest peer, and peak memory (maximum resident set size from
-/usr/bin/time -v). Two extra deflate packages of small files (5000 and 20000 entries) show
+fresh folder (removed and synced between runs, outside the timing), the tools taking turns
+round by round. Prints median wall-clock and CPU seconds, the ratio of each tool to the fastest
+peer, and peak memory (maximum resident set size from /usr/bin/time -v). The machine's load
+average before each round is printed too: other work on the machine distorts wall-clock times. Two extra deflate packages of small files (5000 and 20000 entries) show
 whether qv-unzip's memory grows with the number of entries.
 """
 import argparse
@@ -97,28 +98,40 @@ def pack(src, package, method):
 
 
 def timed_run(command):
-    """Wall-clock seconds and peak resident memory (KiB) of one run."""
+    """Wall-clock seconds, CPU seconds (user + system) and peak resident memory (KiB) of one run."""
     start = time.perf_counter()
     result = subprocess.run(["/usr/bin/time", "-v"] + command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     elapsed = time.perf_counter() - start
-    peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", result.stderr)
-    return result.returncode, elapsed, int(peak.group(1)) if peak else 0
+
+    def field(name):
+        found = re.search(name + r": ([\d.]+)", result.stderr)
+        return float(found.group(1)) if found else 0.0
+
+    cpu = field(r"User time \(seconds\)") + field(r"System time \(seconds\)")
+    return result.returncode, elapsed, cpu, int(field(r"Maximum resident set size \(kbytes\)"))
 
 
-def measure(package, tool, command_of, runs, out_root):
-    times, peaks = [], []
-    for _ in range(runs):
+def measure_round(package, tool_commands, out_root, samples):
+    """One run of every tool on |package|, one after the other, so that any load from elsewhere
+    on the machine falls on all tools alike over the rounds."""
+    for tool, command_of in tool_commands.items():
+        if samples.get(tool) is None and tool in samples:
+            continue  # failed before: unsupported
         out = os.path.join(out_root, "out")
         shutil.rmtree(out, ignore_errors=True)
         os.makedirs(out)
         subprocess.run(["sync"])
-        code, elapsed, peak = timed_run(command_of(package, out))
+        code, elapsed, cpu, peak = timed_run(command_of(package, out))
         if code != 0:
-            return None
-        times.append(elapsed)
-        peaks.append(peak)
+            samples[tool] = None
+            continue
+        samples.setdefault(tool, []).append((elapsed, cpu, peak))
     shutil.rmtree(os.path.join(out_root, "out"), ignore_errors=True)
-    return statistics.median(times), max(peaks), times
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return float(f.read().split()[0])
 
 
 def machine():
@@ -163,22 +176,29 @@ def main():
 
     if args.prepare_only:
         return
-    print("| package | size MB | tool | median s | all runs s | ratio to fastest peer | peak RSS MB |")
-    print("|---|---|---|---|---|---|---|")
+    print("| package | size MB | tool | median wall s | wall runs s | wall ratio to fastest peer | median CPU s "
+          "| CPU ratio to least peer | peak RSS MB |")
+    print("|---|---|---|---|---|---|---|---|---|")
     for label, package in packages:
-        results = {}
-        for tool, command_of in tools(args.qv_unzip).items():
-            results[tool] = measure(package, tool, command_of, args.runs, args.work)
-        peers = [r[0] for t, r in results.items() if t != "qv-unzip" and r]
-        fastest = min(peers) if peers else None
-        for tool, r in results.items():
-            if r is None:
-                print("| %s | %.0f | %s | failed/unsupported | | | |" % (label, os.path.getsize(package) / 1e6, tool))
+        samples = {}
+        loads = []
+        for _ in range(args.runs):
+            loads.append(load_average())
+            measure_round(package, tools(args.qv_unzip), args.work, samples)
+        medians = {t: (statistics.median(r[0] for r in s), statistics.median(r[1] for r in s)) for t, s in samples.items() if s}
+        peer_wall = [m[0] for t, m in medians.items() if t != "qv-unzip"]
+        peer_cpu = [m[1] for t, m in medians.items() if t != "qv-unzip"]
+        size_mb = os.path.getsize(package) / 1e6
+        for tool in tools(args.qv_unzip):
+            runs = samples.get(tool)
+            if not runs:
+                print("| %s | %.0f | %s | failed/unsupported | | | | | |" % (label, size_mb, tool))
                 continue
-            median, peak, times = r
-            ratio = "%.2f" % (median / fastest) if fastest else "-"
-            print("| %s | %.0f | %s | %.3f | %s | %s | %.1f |" % (label, os.path.getsize(package) / 1e6, tool, median,
-                  " ".join("%.2f" % t for t in times), ratio, peak / 1024))
+            wall, cpu = medians[tool]
+            print("| %s | %.0f | %s | %.3f | %s | %.2f | %.2f | %.2f | %.1f |" % (
+                label, size_mb, tool, wall, " ".join("%.2f" % r[0] for r in runs), wall / min(peer_wall), cpu,
+                cpu / min(peer_cpu), max(r[2] for r in runs) / 1024))
+        print("| %s: load average before each round: %s |||||||||" % (label, " ".join("%.1f" % l for l in loads)))
         sys.stdout.flush()
 
 
