@@ -20,8 +20,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::size_t kCopyBlock = 32768;
-// Output files collect many decoded blocks before each write to the disk.
+// Decoded data collects in one large buffer that goes to the disk in one write, without a
+// second copy through the file stream's own buffer.
 constexpr std::size_t kOutputBuffer = std::size_t(1) << 20;
 
 enum class EntryOutcome {
@@ -30,9 +30,8 @@ enum class EntryOutcome {
     Failed,   // corrupt or unwritable data: the extraction fails
 };
 
-// Buffers reused for every file of one extraction.
+// The buffer reused for every file of one extraction.
 struct CopyBuffers {
-    std::vector<char> block = std::vector<char>(kCopyBlock);
     std::vector<char> output = std::vector<char>(kOutputBuffer);
 };
 
@@ -47,28 +46,35 @@ public:
     explicit DecodedBytes(std::string& bytes) { setg(bytes.data(), bytes.data(), bytes.data() + bytes.size()); }
 };
 
-// Copies the entry's data into |out|, computing its CRC-32 on the way. Never writes more than the
-// stored uncompressed size: a decoder that delivers more marks the entry corrupt.
+// Copies the entry's data into |out| (unbuffered), computing its CRC-32 on the way. Never writes
+// more than the stored uncompressed size: a decoder that delivers more marks the entry corrupt.
 CopyResult CopyVerified(std::streambuf& source, std::ofstream& out, const ZipArchiveEntry& entry, CopyBuffers& buffers) {
     const std::uint64_t expected = entry.UncompressedSize();
-    std::uint64_t written = 0;
+    char* const buffer = buffers.output.data();
+    std::uint64_t delivered = 0;
+    std::size_t filled = 0;
     uLong crc = crc32(0L, Z_NULL, 0);
     CopyResult result;
     for (;;) {
-        const std::uint64_t wanted = std::min<std::uint64_t>(kCopyBlock, expected - written);
-        if (wanted == 0) {
+        if (delivered == expected) {
             result.corrupt = source.sgetc() != std::char_traits<char>::eof();
             break;
         }
-        const std::streamsize count = source.sgetn(buffers.block.data(), static_cast<std::streamsize>(wanted));
+        const auto wanted = static_cast<std::streamsize>(std::min<std::uint64_t>(kOutputBuffer - filled, expected - delivered));
+        const std::streamsize count = source.sgetn(buffer + filled, wanted);
         if (count <= 0) {
             result.corrupt = true;  // the data ended before its stored size
             break;
         }
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(buffers.block.data()), static_cast<uInt>(count));
-        out.write(buffers.block.data(), count);
-        written += static_cast<std::uint64_t>(count);
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer + filled), static_cast<uInt>(count));
+        filled += static_cast<std::size_t>(count);
+        delivered += static_cast<std::uint64_t>(count);
+        if (filled == kOutputBuffer) {
+            out.write(buffer, static_cast<std::streamsize>(filled));
+            filled = 0;
+        }
     }
+    if (filled > 0) out.write(buffer, static_cast<std::streamsize>(filled));
     result.corrupt = result.corrupt || crc != entry.StoredCrc32();
     out.close();
     result.writeFailed = out.fail();
@@ -91,7 +97,7 @@ EntryOutcome ExtractFile(ZipArchiveEntry& entry, const fs::path& target, CopyBuf
     std::error_code error;
     fs::create_directories(target.parent_path(), error);  // many writers store no folder entries
     std::ofstream out;
-    out.rdbuf()->pubsetbuf(buffers.output.data(), static_cast<std::streamsize>(buffers.output.size()));
+    out.rdbuf()->pubsetbuf(nullptr, 0);  // CopyVerified hands over whole megabytes
     out.open(target, std::ios::out | std::ios::binary | std::ios::trunc);
     if (!out.is_open()) return EntryOutcome::Skipped;
     const CopyResult copy = CopyVerified(source, out, entry, buffers);
