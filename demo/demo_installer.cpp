@@ -59,8 +59,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const fs::path destination(choices.destination);
     std::error_code error;
     fs::create_directories(destination, error);
-    fs::copy(OwnFolder() / L"product", destination,
-             fs::copy_options::recursive | fs::copy_options::overwrite_existing, error);
+    const fs::path source = OwnFolder() / L"product";
+    for (auto item = fs::recursive_directory_iterator(source, error); !error && item != fs::recursive_directory_iterator();
+         item.increment(error)) {
+        const fs::path target = destination / fs::relative(item->path(), source);
+        if (item->is_directory()) fs::create_directories(target, error);
+        else fs::copy_file(item->path(), target, fs::copy_options::overwrite_existing, error);
+    }
     std::ofstream receipt(destination / L"install-receipt.txt", std::ios::trunc);
     receipt << "QuorVel Demo installed\n"
             << "command line:" << Utf8(GetCommandLineW()) << "\n"

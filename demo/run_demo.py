@@ -29,7 +29,8 @@ LANGUAGES = {
     "es": ("es_ES.UTF-8", "Descargando...", "Extrayendo archivos...", "Preparando..."),
     "fr": ("fr_FR.UTF-8", "T\u00e9l\u00e9chargement...", "Extraction des fichiers...", "En train de pr\u00e9parer..."),
 }
-DEMO_DESTINATION = "C:\\Program Files\\QuorVel Demo"
+DEFAULT_DESTINATION = "C:\\Program Files\\QuorVel Demo"  # the demo Installer.exe's own default
+DEMO_DESTINATION = "C:\\Program Files\\QuorVel Demo (silent run)"
 DEMO_USER = "demo@quorvel.example"
 PROGRAM_COPY = "QuorVelSetup_demo.exe"  # the part after the underscore is handed on as the tag
 
@@ -152,7 +153,8 @@ def interactive_run(out):
         second = harness.screenshot(os.path.join(out, f"1-fetching-{OPTIONS.lang}-later.png"))
         shots.append((fetching, first, f"bar {bar_fill(first, window):.0%}"))
         shots.append((fetching, second, f"bar {bar_fill(second, window):.0%} (it moves)"))
-        if wait_for_log("Unzipping to ", process, 120):
+        # A third of the way through the entries, so that the bar shows the extraction's own steps.
+        if wait_for_log("Extracting product/data/record0400", process, 120):
             shots.append((extracting, harness.screenshot(os.path.join(out, f"2-extracting-{OPTIONS.lang}.png")), ""))
         if wait_for_log("vcredist.exe Args: ", process, 120):
             time.sleep(0.3)
@@ -177,12 +179,34 @@ def silent_run():
 
 # --- the summary ----------------------------------------------------------------------------
 
-def installed_files():
-    root = os.path.join(harness.PREFIX, "drive_c", "Program Files", "QuorVel Demo")
+def windows_to_prefix(path):
+    return os.path.join(harness.PREFIX, "drive_c", *path[3:].split("\\"))
+
+
+def remove_earlier_installations():
+    for destination in (DEFAULT_DESTINATION, DEMO_DESTINATION):
+        shutil.rmtree(windows_to_prefix(destination), ignore_errors=True)
+
+
+def installed_files(destination):
+    root = windows_to_prefix(destination)
     found = []
     for folder, _, files in os.walk(root):
         found += [os.path.relpath(os.path.join(folder, name), root) for name in files]
     return root, sorted(found)
+
+
+def show_installation(label, destination):
+    root, files = installed_files(destination)
+    print(f"Installed by the demo product ({label}) into {destination}: {len(files)} files, among them:")
+    for name in [f for f in files if os.sep not in f] + [f for f in files if f.startswith("data")][:2]:
+        print(f"  {name}")
+    receipt = os.path.join(root, "install-receipt.txt")
+    if os.path.exists(receipt):
+        print("  its receipt:")
+        with open(receipt, encoding="utf-8", errors="replace") as f:
+            for line in f.read().splitlines():
+                print(f"  | {line}")
 
 
 def summarise(interactive, silent, failures):
@@ -202,16 +226,9 @@ def summarise(interactive, silent, failures):
         if " Note: Extracting " not in line:
             print(f"  | {line}")
     print("  (one \"Extracting <name>\" line per file is left out above)")
-    root, files = installed_files()
-    print(f"Installed by the demo product into {root}: {len(files)} files, among them:")
-    for name in [f for f in files if "/" not in f and "\\" not in f] + [f for f in files if f.startswith("data")][:2]:
-        print(f"  {name}")
-    receipt = os.path.join(root, "install-receipt.txt")
-    if os.path.exists(receipt):
-        print("The demo product's receipt:")
-        with open(receipt, encoding="utf-8", errors="replace") as f:
-            for line in f.read().splitlines():
-                print(f"  | {line}")
+    if interactive:
+        show_installation("interactive run", DEFAULT_DESTINATION)
+    show_installation("silent run", DEMO_DESTINATION)
     if failures:
         print("\nDEMO FAILED:\n  " + "\n  ".join(failures))
     else:
@@ -231,8 +248,14 @@ def check(interactive, silent):
     code, lines = silent
     if code != 0:
         failures.append(f"silent run ended with exit code {code}")
-    if not installed_files()[1]:
-        failures.append("the demo product installed no files")
+    destinations = ([DEFAULT_DESTINATION] if interactive else []) + [DEMO_DESTINATION]
+    expected = len([name for name, _ in demo_product_files()]) + 1  # and the receipt
+    for destination in destinations:
+        count = len(installed_files(destination)[1])
+        if count != expected:
+            failures.append(f"{destination} holds {count} files instead of {expected}")
+        elif "copy: ok" not in open(os.path.join(windows_to_prefix(destination), "install-receipt.txt")).read():
+            failures.append(f"the demo product reported a failed copy into {destination}")
     return failures
 
 
@@ -257,6 +280,7 @@ def main():
     print(f"Demo package: {size / 1e6:.1f} MB, served from {root} on 127.0.0.1:{OPTIONS.port}")
     piece = max(4096, size // 100)  # about a hundred pieces, 50 ms apart: five seconds of download
     with PackageServer(root, OPTIONS.port, mode="slow", piece=piece), harness.WineSession():
+        remove_earlier_installations()
         interactive = None
         if not OPTIONS.silent_only:
             print(f"\n=== Interactive run ({OPTIONS.lang}): the window goes through its phases by itself")
