@@ -34,16 +34,38 @@ std::wstring WidenBytes(const std::string& text) {
     return wide;
 }
 
-bool FileExists(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+constexpr DWORD kFirstHttpErrorStatus = 400;
+
+// ERROR_SUCCESS when the package file arrived whole; otherwise the code that says why not, for
+// the failure text.
+DWORD DownloadError(HRESULT result, const DownloadStatusHandler& handler, const std::wstring& packagePath) {
+    if (result != S_OK) return static_cast<DWORD>(result);
+    if (handler.HttpStatus() >= kFirstHttpErrorStatus) {
+        Log(LogLevel::Error, "The server answered with HTTP status ", handler.HttpStatus());
+        return static_cast<DWORD>(handler.HttpStatus() == 404 ? INET_E_RESOURCE_NOT_FOUND : INET_E_DOWNLOAD_FAILURE);
+    }
+    WIN32_FILE_ATTRIBUTE_DATA file{};
+    if (!GetFileAttributesExW(packagePath.c_str(), GetFileExInfoStandard, &file)) return GetLastError();
+    if (file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_FILE_NOT_FOUND;
+    const unsigned long long size = (static_cast<unsigned long long>(file.nFileSizeHigh) << 32) | file.nFileSizeLow;
+    if (handler.AnnouncedSize() != 0 && size < handler.AnnouncedSize()) {
+        Log(LogLevel::Error, "The download ended after ", size, " of ", handler.AnnouncedSize(), " bytes");
+        return static_cast<DWORD>(INET_E_DOWNLOAD_FAILURE);
+    }
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
 
-HRESULT STDMETHODCALLTYPE DownloadStatusHandler::QueryInterface(REFIID, void** object) {
-    // No further interfaces are offered; the out pointer is cleared as every caller may expect.
-    if (object) *object = nullptr;
+HRESULT STDMETHODCALLTYPE DownloadStatusHandler::QueryInterface(REFIID riid, void** object) {
+    if (!object) return E_POINTER;
+    // Only the HTTP status is of interest beyond the progress; the out pointer is cleared
+    // otherwise, as every caller may expect.
+    if (IsEqualIID(riid, IID_IHttpNegotiate)) {
+        *object = static_cast<IHttpNegotiate*>(this);
+        return S_OK;
+    }
+    *object = nullptr;
     return E_NOTIMPL;
 }
 
@@ -51,8 +73,25 @@ HRESULT STDMETHODCALLTYPE DownloadStatusHandler::OnProgress(ULONG ulProgress, UL
     if (g_cancelRequested.load()) return E_ABORT;
     if (!IsWindow(m_window)) return E_ABORT;
     // Without a total there is nothing the progress bar could show.
-    if (ulProgressMax != 0) PostMessageW(m_window, WM_INSTALL_PROGRESS, ulProgress, ulProgressMax);
+    if (ulProgressMax != 0) {
+        m_announcedSize = ulProgressMax;
+        PostMessageW(m_window, WM_INSTALL_PROGRESS, ulProgress, ulProgressMax);
+    }
     return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DownloadStatusHandler::BeginningTransaction(LPCWSTR, LPCWSTR, DWORD,
+                                                                    LPWSTR* additionalHeaders) {
+    if (additionalHeaders) *additionalHeaders = nullptr;
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DownloadStatusHandler::OnResponse(DWORD responseCode, LPCWSTR, LPCWSTR,
+                                                          LPWSTR* additionalHeaders) {
+    if (additionalHeaders) *additionalHeaders = nullptr;
+    m_httpStatus = responseCode;
+    // An error page is not the package: stop the transfer where the moniker allows it.
+    return responseCode >= kFirstHttpErrorStatus ? E_ABORT : S_OK;
 }
 
 void DownloadStage(InstallationPipeline& run) {
@@ -67,10 +106,14 @@ void DownloadStage(InstallationPipeline& run) {
     {
         ComApartment com;
         DownloadStatusHandler handler(run.Window());
-        const HRESULT result = URLDownloadToFileW(nullptr, url.c_str(), packagePath.c_str(), 0, &handler);
-        done = result == S_OK && FileExists(packagePath);
-        if (result != S_OK) SetLastError(static_cast<DWORD>(result));
-        if (!done) failure = SystemErrorText("Downloading install files");
+        const HRESULT result = URLDownloadToFileW(nullptr, url.c_str(), packagePath.c_str(), 0,
+                                                  static_cast<IBindStatusCallback*>(&handler));
+        const DWORD error = DownloadError(result, handler, packagePath);
+        done = error == ERROR_SUCCESS;
+        if (!done) {
+            SetLastError(error);
+            failure = SystemErrorText("Downloading install files");
+        }
     }
 
     const bool cancelled = g_cancelRequested.load();

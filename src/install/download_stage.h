@@ -9,9 +9,16 @@ class InstallationPipeline;
 // The status callback of the download: forwards byte progress to the window and aborts the
 // transfer once the run is cancelled or the window is gone. It lives on the download worker's
 // stack for the duration of one URLDownloadToFileW call, so it counts no references.
-class DownloadStatusHandler final : public IBindStatusCallback {
+//
+// It also watches what the moniker itself does not treat as a failure: it may save an HTTP error
+// page, or the part of a body that arrived before the connection broke, and still answer S_OK.
+// So the handler keeps the HTTP status (through IHttpNegotiate) and the size the server announced.
+class DownloadStatusHandler final : public IBindStatusCallback, public IHttpNegotiate {
 public:
     explicit DownloadStatusHandler(HWND window) : m_window(window) {}
+
+    DWORD HttpStatus() const { return m_httpStatus; }
+    ULONG AnnouncedSize() const { return m_announcedSize; }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return 0; }
@@ -26,8 +33,13 @@ public:
     HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
 
+    HRESULT STDMETHODCALLTYPE BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additionalHeaders) override;
+    HRESULT STDMETHODCALLTYPE OnResponse(DWORD responseCode, LPCWSTR, LPCWSTR, LPWSTR* additionalHeaders) override;
+
 private:
     HWND m_window;
+    DWORD m_httpStatus = 0;
+    ULONG m_announcedSize = 0;
 };
 
 // Worker body: logs the build, downloads, and posts WM_DOWNLOAD_DONE, or reports the failure
