@@ -6,7 +6,8 @@ Run as a program (the tests start it as a child process and stop it by its pid):
 Modes:
     normal   files with Content-Length
     chunked  chunked transfer encoding, no length
-    slow     with Content-Length, in small pieces with pauses (a cancel can land mid-transfer)
+    slow     with Content-Length, in pieces (--piece bytes, default 4096) with a pause of 50 ms
+             after each (a cancel can land mid-transfer)
     404      every request answered "404 Not Found"
     drop     Content-Length of the whole file, then half the body, then the connection is cut
 Every request's path is appended to the requests file, one per line, before it is answered.
@@ -21,7 +22,6 @@ import subprocess
 import sys
 import time
 
-SLOW_PIECE = 4096
 SLOW_PAUSE = 0.05
 
 
@@ -52,8 +52,9 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
         self.end_headers()
         if mode == "slow":
-            for at in range(0, len(body), SLOW_PIECE):
-                self.wfile.write(body[at:at + SLOW_PIECE])
+            piece = self.server.piece
+            for at in range(0, len(body), piece):
+                self.wfile.write(body[at:at + piece])
                 self.wfile.flush()
                 time.sleep(SLOW_PAUSE)
         elif mode == "drop":
@@ -91,10 +92,11 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
 class PackageServer:
     """The server as a child process of the test; stop() ends it by its pid."""
 
-    def __init__(self, root, port, mode="normal", requests_file=None):
+    def __init__(self, root, port, mode="normal", requests_file=None, piece=4096):
         self.root = root
         self.port = port
         self.mode = mode
+        self.piece = piece
         self.requests_file = requests_file or os.path.join(root, "requests.txt")
         self.process = None
 
@@ -109,7 +111,7 @@ class PackageServer:
         open(self.requests_file, "w").close()
         self.process = subprocess.Popen(
             [sys.executable, os.path.abspath(__file__), "--port", str(self.port), "--root", self.root,
-             "--mode", self.mode, "--requests", self.requests_file],
+             "--mode", self.mode, "--requests", self.requests_file, "--piece", str(self.piece)],
             stdin=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
@@ -147,12 +149,14 @@ def main():
     parser.add_argument("--root", required=True)
     parser.add_argument("--mode", default="normal", choices=["normal", "chunked", "slow", "404", "drop"])
     parser.add_argument("--requests", required=True)
+    parser.add_argument("--piece", type=int, default=4096)
     options = parser.parse_args()
     server = http.server.ThreadingHTTPServer(("127.0.0.1", options.port), PackageHandler)
     server.daemon_threads = True
     server.root = os.path.realpath(options.root)
     server.mode = options.mode
     server.requests_file = options.requests
+    server.piece = max(1, options.piece)
     try:
         server.serve_forever()
     except KeyboardInterrupt:

@@ -11,6 +11,7 @@
 // Records:
 //   start TAB role TAB time TAB working folder TAB command line
 //   end TAB role TAB time
+//   released TAB role TAB time     (the helper that kept a file open let go of it)
 // where time is milliseconds since 1601 (system time). Without a log line in the configuration
 // the records go to the temporary folder's "qv-standin-log.txt".
 #include <windows.h>
@@ -99,12 +100,13 @@ unsigned long Number(const std::map<std::string, std::string>& values, const std
 
 // Opens |path| inheritable and hands it to a sleeping copy of this program, which keeps it open
 // for |milliseconds| after this process has ended.
-void HoldOpenAfterExit(const std::wstring& path, unsigned long milliseconds) {
+void HoldOpenAfterExit(const std::wstring& path, unsigned long milliseconds, const std::string& role) {
     SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, &inheritable, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
-    std::wstring commandLine = L"\"" + ModulePath() + L"\" --sleep " + std::to_wstring(milliseconds);
+    std::wstring commandLine =
+        L"\"" + ModulePath() + L"\" --hold " + std::to_wstring(milliseconds) + L" " + FromUtf8(role);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
@@ -119,15 +121,16 @@ void HoldOpenAfterExit(const std::wstring& path, unsigned long milliseconds) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc == 3 && std::wstring(argv[1]) == L"--sleep") {
-        Sleep(std::stoul(argv[2]));
-        return 0;
-    }
     const std::wstring module = ModulePath();
     const std::wstring folder = FolderOf(module);
-    const std::string role = ToUtf8(RoleOf(module));
     const auto configuration = ReadConfiguration(folder);
     const Recorder recorder(configuration);
+    if (argc == 4 && std::wstring(argv[1]) == L"--hold") {  // the helper of HoldOpenAfterExit
+        Sleep(std::stoul(argv[2]));
+        recorder.Write("released\t" + ToUtf8(argv[3]) + "\t" + std::to_string(NowMilliseconds()));
+        return 0;
+    }
+    const std::string role = ToUtf8(RoleOf(module));
 
     wchar_t workingFolder[MAX_PATH + 1] = {};
     GetCurrentDirectoryW(MAX_PATH + 1, workingFolder);
@@ -138,7 +141,8 @@ int wmain(int argc, wchar_t** argv) {
 
     Sleep(Number(configuration, role + ".wait_ms"));
     const auto hold = configuration.find(role + ".hold");
-    if (hold != configuration.end()) HoldOpenAfterExit(folder + FromUtf8(hold->second), Number(configuration, role + ".hold_ms"));
+    if (hold != configuration.end())
+        HoldOpenAfterExit(folder + FromUtf8(hold->second), Number(configuration, role + ".hold_ms"), role);
 
     recorder.Write("end\t" + role + "\t" + std::to_string(NowMilliseconds()));
     return static_cast<int>(Number(configuration, role + ".exit"));
