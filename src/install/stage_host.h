@@ -39,7 +39,7 @@ public:
     // The work folder of the run: temporary folder + product name + "\".
     virtual std::wstring WorkFolder() const = 0;
     // The status line (console line in a silent run); does nothing once the run is cancelled.
-    virtual void SetStatusText(const std::wstring& text) = 0;
+    virtual void SetStatusText(std::wstring text) = 0;
     // Shows the cancel button with the translated line TEXT_CANCEL.
     virtual void ShowCancelButton() = 0;
     // Tells the user of a failed run: silent run, the message on standard output; interactive

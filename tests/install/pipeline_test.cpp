@@ -27,7 +27,7 @@ public:
     const RunChoices& Choices() const override { return choices; }
     std::wstring Text(TextIndex index) const override { return L"line " + std::to_wstring(index); }
     std::wstring WorkFolder() const override { return workFolder; }
-    void SetStatusText(const std::wstring& text) override { statusTexts.push_back(text); }
+    void SetStatusText(std::wstring text) override { statusTexts.push_back(text); }
     void ShowCancelButton() override { ++cancelButtonShown; }
     void ShowFailure(const std::string& message) override { failures.push_back(message); }
 
