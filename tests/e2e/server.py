@@ -6,6 +6,7 @@ Run as a program (the tests start it as a child process and stop it by its pid):
 Modes:
     normal   files with Content-Length
     chunked  chunked transfer encoding, no length
+    slowchunked  chunked, in pieces with pauses as in slow mode
     slow     with Content-Length, in pieces (--piece bytes, default 4096) with a pause of 50 ms
              after each (a cancel can land mid-transfer)
     404      every request answered "404 Not Found"
@@ -35,6 +36,12 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         with open(self.server.requests_file, "a", encoding="utf-8") as requests:
             requests.write(self.path + "\n")
+        try:
+            self._answer()
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # the client gave up (a cancelled download): nothing to answer any more
+
+    def _answer(self):
         mode = self.server.mode
         body = self._file_body()
         if mode == "404" or body is None:
@@ -42,10 +49,10 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
             return
         self.send_response(200)
         self.send_header("Content-Type", "application/zip")
-        if mode == "chunked":
+        if mode in ("chunked", "slowchunked"):
             self.send_header("Transfer-Encoding", "chunked")
             self.end_headers()
-            self._send_chunked(body)
+            self._send_chunked(body, self.server.piece if mode == "slowchunked" else 16384, mode == "slowchunked")
             return
         self.send_header("Content-Length", str(len(body)))
         if mode == "drop":
@@ -81,11 +88,13 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(message)
 
-    def _send_chunked(self, body):
-        piece = 16384
+    def _send_chunked(self, body, piece, pause):
         for at in range(0, len(body), piece):
             chunk = body[at:at + piece]
             self.wfile.write(b"%X\r\n%s\r\n" % (len(chunk), chunk))
+            if pause:
+                self.wfile.flush()
+                time.sleep(SLOW_PAUSE)
         self.wfile.write(b"0\r\n\r\n")
 
 
@@ -147,7 +156,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--root", required=True)
-    parser.add_argument("--mode", default="normal", choices=["normal", "chunked", "slow", "404", "drop"])
+    parser.add_argument("--mode", default="normal", choices=["normal", "chunked", "slowchunked", "slow", "404", "drop"])
     parser.add_argument("--requests", required=True)
     parser.add_argument("--piece", type=int, default=4096)
     options = parser.parse_args()

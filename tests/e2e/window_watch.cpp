@@ -2,6 +2,7 @@
 // what it shows changes:
 //   window TAB ms TAB visible TAB status text TAB bar visible TAB position TAB maximum
 //          TAB cancel visible TAB cancel label TAB cancel centre x TAB cancel centre y
+//          TAB bar left TAB bar top TAB bar right TAB bar bottom      (screen coordinates)
 //   box TAB ms TAB caption TAB text         (a message box of the installer appeared)
 //   gone TAB ms                             (the window no longer exists)
 //   timeout TAB ms
@@ -97,11 +98,15 @@ std::string Describe(HWND window) {
     const HWND cancel = GetDlgItem(window, kCancelButton);
     RECT button{};
     if (cancel) GetWindowRect(cancel, &button);
+    RECT barArea{};
+    if (bar) GetWindowRect(bar, &barArea);
     char line[1024];
-    std::snprintf(line, sizeof line, "%d\t%s\t%d\t%lu\t%lu\t%d\t%s\t%ld\t%ld", IsWindowVisible(window) ? 1 : 0,
-                  Utf8(TextOf(status)).c_str(), IsWindowVisible(bar) ? 1 : 0, Query(bar, PBM_GETPOS),
-                  Query(bar, PBM_GETRANGE, FALSE, 0), cancel && IsWindowVisible(cancel) ? 1 : 0,
-                  Utf8(TextOf(cancel)).c_str(), (button.left + button.right) / 2, (button.top + button.bottom) / 2);
+    std::snprintf(line, sizeof line, "%d\t%s\t%d\t%lu\t%lu\t%d\t%s\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld",
+                  IsWindowVisible(window) ? 1 : 0, Utf8(TextOf(status)).c_str(), IsWindowVisible(bar) ? 1 : 0,
+                  Query(bar, PBM_GETPOS), Query(bar, PBM_GETRANGE, FALSE, 0),
+                  cancel && IsWindowVisible(cancel) ? 1 : 0, Utf8(TextOf(cancel)).c_str(),
+                  (button.left + button.right) / 2, (button.top + button.bottom) / 2, barArea.left, barArea.top,
+                  barArea.right, barArea.bottom);
     return line;
 }
 
