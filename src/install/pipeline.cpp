@@ -1,5 +1,6 @@
 #include "install/pipeline.h"
 
+#include <exception>
 #include <system_error>
 #include <utility>
 
@@ -113,9 +114,21 @@ void InstallationPipeline::StartStage(TextIndex line, StageBody body) {
 
 void InstallationPipeline::StartWorker(StageBody body) {
     try {
-        m_worker = std::thread(body, std::ref(*this));
+        m_worker = std::thread(RunStage, body, std::ref(*this));
     } catch (const std::system_error& error) {
         ReportError(std::string("Starting the installation worker failed: ") + error.what());
+    }
+}
+
+// The whole body of a worker thread. An exception must not end the process from a worker: it
+// fails the run like any other stage failure.
+void InstallationPipeline::RunStage(StageBody body, InstallationPipeline& run) {
+    try {
+        body(run);
+    } catch (const std::exception& error) {
+        run.ReportError(std::string("Unexpected error in the installation: ") + error.what());
+    } catch (...) {
+        run.ReportError("Unexpected error in the installation");
     }
 }
 

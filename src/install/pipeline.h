@@ -51,6 +51,7 @@ private:
 
     void StartStage(TextIndex line, StageBody body);
     void StartWorker(StageBody body);
+    static void RunStage(StageBody body, InstallationPipeline& run);
     void JoinWorker();
 
     StageHost& m_host;
