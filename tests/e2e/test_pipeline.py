@@ -22,13 +22,9 @@ import packages
 from server import PackageServer
 
 E2E_BUILD = os.path.join(harness.BUILD_DIR, "tests", "e2e")
-TEST_PROGRAM = os.path.join(E2E_BUILD, "QuorVelSetupTest.exe")
 WINDOW_WATCH = os.path.join(E2E_BUILD, "window_watch.exe")
 STANDINS = os.path.join(harness.BUILD_DIR, "tests", "standins")
-with open(os.path.join(E2E_BUILD, "test_server_port.txt")) as port_file:
-    PORT = int(port_file.read())
-
-EXIT_CANCELLED = 1602
+PORT = harness.test_server_port()
 VERSION = "QuorVel Installer version 1.5.0.88"
 NOTICE = "QuorVel Software Inc. All rights reserved."
 SILENT_SENTENCE = ("By installing this software in silent mode you are agreed to the End User Licence "
@@ -186,7 +182,7 @@ class PipelineTest(unittest.TestCase):
     def program(self, name):
         """A copy of the test program under |name|: the file name carries the tag."""
         path = os.path.join(self.folder, name)
-        shutil.copy(TEST_PROGRAM, path)
+        shutil.copy(harness.TEST_INSTALLER, path)
         return path
 
     def run_silent(self, args=(), name="QuorVelSetupTest.exe", timeout=90):
@@ -419,7 +415,7 @@ class PipelineTest(unittest.TestCase):
                     code = run.wait(30)
         finally:
             watch.stop()
-        self.assertExit(EXIT_CANCELLED, code)
+        self.assertExit(harness.EXIT_USER_CANCELLED, code)
         entries = log_entries()
         notes = [m for level, m in entries if level == "Note"]
         self.assertEqual([], [e for e in entries if e[0] != "Note"], f"log: {entries}")
@@ -427,6 +423,30 @@ class PipelineTest(unittest.TestCase):
                                ("Closing...", "Cleaning up temp install files")]:
             self.assertLess(notes.index(earlier), notes.index(later), f"log: {notes}")
         self.assertNotIn("Downloading finished", notes)
+        self.assertEqual([], watch.boxes(), "an error box after a cancel")
+        self.assertNothingRun()
+        self.assertNoExtractionFolder()
+
+    def test_cancel_during_the_extraction(self):
+        self.publish(self.package().with_entries(4000).write)
+        watch = WindowWatch()
+        try:
+            with PackageServer(self.site, PORT):
+                with harness.StartedInstaller([], program=self.program("QuorVelSetupTest.exe")) as run:
+                    watch.wait_for(lambda e: self.showing(e, EXTRACTING, 0.0, 0.5), 30, "extraction progress")
+                    self.click_cancel(watch)
+                    code = run.wait(30)
+        finally:
+            watch.stop()
+        self.assertExit(harness.EXIT_USER_CANCELLED, code)
+        entries = log_entries()
+        notes = [m for level, m in entries if level == "Note"]
+        self.assertEqual([], [e for e in entries if e[0] != "Note"], f"log: {entries}")
+        self.assertIn("Canceling extraction...", notes)
+        self.assertLess(notes.index("Closing..."), notes.index("Canceling extraction..."))
+        self.assertLess(notes.index("Canceling extraction..."), notes.index("Cleaning up temp install files"))
+        extracted = sum(1 for m in notes if m.startswith("Extracting "))
+        self.assertLess(extracted, 4000, "the extraction stopped early")
         self.assertEqual([], watch.boxes(), "an error box after a cancel")
         self.assertNothingRun()
         self.assertNoExtractionFolder()
@@ -445,7 +465,7 @@ class PipelineTest(unittest.TestCase):
                     code = run.wait(30)
         finally:
             watch.stop()
-        self.assertExit(EXIT_CANCELLED, code)
+        self.assertExit(harness.EXIT_USER_CANCELLED, code)
         records = packages.read_records(self.records)
         self.assertEqual([("start", "vcredist"), ("end", "vcredist")], [(r["kind"], r["role"]) for r in records],
                          "the runtime finished by itself and the product installer never started")
