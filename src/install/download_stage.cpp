@@ -39,11 +39,13 @@ constexpr DWORD kFirstHttpErrorStatus = 400;
 // ERROR_SUCCESS when the package file arrived whole; otherwise the code that says why not, for
 // the failure text.
 DWORD DownloadError(HRESULT result, const DownloadStatusHandler& handler, const std::wstring& packagePath) {
-    if (result != S_OK) return static_cast<DWORD>(result);
+    // The HTTP status first: where the callback's refusal of an error page ends the transfer, the
+    // moniker's result only says "aborted".
     if (handler.HttpStatus() >= kFirstHttpErrorStatus) {
         Log(LogLevel::Error, "The server answered with HTTP status ", handler.HttpStatus());
         return static_cast<DWORD>(handler.HttpStatus() == 404 ? INET_E_RESOURCE_NOT_FOUND : INET_E_DOWNLOAD_FAILURE);
     }
+    if (result != S_OK) return static_cast<DWORD>(result);
     WIN32_FILE_ATTRIBUTE_DATA file{};
     if (!GetFileAttributesExW(packagePath.c_str(), GetFileExInfoStandard, &file)) return GetLastError();
     if (file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_FILE_NOT_FOUND;
