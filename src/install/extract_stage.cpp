@@ -7,7 +7,6 @@
 #include "common/text.h"
 #include "install/extract_archive.h"
 #include "install/pipeline.h"
-#include "install/progress_throttle.h"
 #include "install/run_state.h"
 #include "install/window_messages.h"
 
@@ -26,10 +25,8 @@ void ExtractStage(InstallationPipeline& run) {
 
     const HWND window = run.Window();
     const auto windowGone = [window] { return !IsWindow(window); };
-    ProgressThrottle throttle;
-    const ExtractionProgress progress = [window, windowGone, &throttle](std::uint32_t done, std::uint32_t total) {
-        if (!windowGone() && throttle.ShouldPost(done, total, GetTickCount64()))
-            PostMessageW(window, WM_INSTALL_PROGRESS, done, total);
+    const ExtractionProgress progress = [window, windowGone](std::uint32_t done, std::uint32_t total) {
+        if (!windowGone()) PostMessageW(window, WM_INSTALL_PROGRESS, done, total);
     };
     const CancelTest cancelRequested = [windowGone] { return g_cancelRequested.load() || windowGone(); };
 
