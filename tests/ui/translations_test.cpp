@@ -37,8 +37,13 @@ const std::vector<Table>& ShippedTables() {
     return tables;
 }
 
-// The module whose tables are checked: the program's own resources.
-HMODULE TablesModule() { return GetModuleHandleW(nullptr); }
+// The built installer, loaded as a data file: the tables checked are the ones it ships.
+HMODULE TablesModule() {
+    static const HMODULE installer = LoadLibraryExW(
+        QV_INSTALLER_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    EXPECT_NE(installer, nullptr) << "cannot load QuorVelSetup.exe: " << GetLastError();
+    return installer;
+}
 
 std::string Hex(const std::wstring& text) {
     std::string out;

@@ -1,0 +1,63 @@
+#include "app/options.h"
+
+#include <cstdio>
+
+#include "ui/main_window.h"
+
+std::string VersionLine() { return std::string(kInstallerName) + " version " + kInstallerVersion; }
+
+std::string NoticeLine() { return "QuorVel Software Inc. All rights reserved."; }
+
+cxxopts::Options MakeOptionTable() {
+    cxxopts::Options table(kInstallerName, kInstallerName);
+    table.add_options()
+        ("h,help", "Print a usage guide.", cxxopts::value<bool>(), "")
+        ("x,x86", "Force 32 bit app build installation ignoring the environment.", cxxopts::value<bool>(), "")
+        ("p,path", "Destination folder to install to, use quotes if path contains space(s), recommended to pass as a last argument.",
+         cxxopts::value<std::string>(), "")
+        ("s,silent", "Silent (unattended) installation mode, useful for installing from a command line or a script.",
+         cxxopts::value<bool>(), "")
+        ("u,user", "License user login (usualy email).", cxxopts::value<std::string>(), "")
+        ("v,version", "Print installer version.", cxxopts::value<bool>(), "");
+    return table;
+}
+
+CommandLineDecision DecideFromCommandLine(cxxopts::Options& table, const std::vector<std::string>& arguments) {
+    std::vector<const char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+
+    CommandLineDecision decision;
+    try {
+        const cxxopts::ParseResult result = table.parse(static_cast<int>(arguments.size()), argv.data());
+        if (result.count("version") > 0) {
+            decision.action = CommandLineAction::ShowVersion;
+        } else if (result.count("help") > 0) {
+            decision.action = CommandLineAction::ShowHelp;
+        } else {
+            decision.use32Bit = result.count("x86") > 0;
+            if (result.count("user") > 0) decision.user = result["user"].as<std::string>();
+            if (result.count("path") > 0) decision.installPath = "\"" + result["path"].as<std::string>() + "\"";
+            decision.silent = result.count("silent") > 0;
+        }
+    } catch (const cxxopts::exceptions::exception& error) {
+        decision = CommandLineDecision{};
+        decision.action = CommandLineAction::Reject;
+        decision.errorMessage = kParseErrorPrefix + std::string(error.what());
+    }
+    return decision;
+}
+
+std::string HelpOutput(cxxopts::Options& table, const std::string& message) {
+    std::string output;
+    if (!message.empty()) output += message + "\n\n";
+    output += NoticeLine() + "\n";
+    output += table.help() + "\n";
+    return output;
+}
+
+void PrintHelp(CMainWindow& window, cxxopts::Options& table, const std::string& message) {
+    window.AttachParentConsole();
+    std::fputs(HelpOutput(table, message).c_str(), stdout);
+    std::fflush(stdout);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The installer's command line: the option table, what each outcome of parsing means for the
+// run, and the lines that the information options print.
+#include <cxxopts.hpp>
+#include <string>
+#include <vector>
+
+class CMainWindow;
+
+constexpr const char* kInstallerName = "QuorVel Installer";
+constexpr const char* kInstallerVersion = "1.5.0.88";
+constexpr const char* kParseErrorPrefix = "Failed to parse command line arguments, error: ";
+constexpr const char* kSilentModeNotice =
+    "By installing this software in silent mode you are agreed to the End User Licence Agreement and conditions.";
+
+// "QuorVel Installer version 1.5.0.88"
+std::string VersionLine();
+// The maker's name and legal notice.
+std::string NoticeLine();
+
+// The six options in help order: help, x86, path, silent, user, version.
+cxxopts::Options MakeOptionTable();
+
+enum class CommandLineAction {
+    ShowVersion,  // --version wins over everything else
+    ShowHelp,     // --help without --version
+    Reject,       // the parser refused the command line
+    Install,      // an installation run with the values below
+};
+
+// What the command line asks for. Flags count by presence alone: --silent=false is still silent.
+struct CommandLineDecision {
+    CommandLineAction action = CommandLineAction::Install;
+    std::string errorMessage;  // Reject: the parse-error prefix and the parser's text
+    bool use32Bit = false;
+    bool silent = false;
+    std::string user;         // as given, may be empty
+    std::string installPath;  // enclosed in double quotes when given, else empty
+};
+
+// |arguments| are UTF-8, the program path first. Only the parser's own errors are turned into a
+// Reject decision; anything else propagates.
+CommandLineDecision DecideFromCommandLine(cxxopts::Options& table, const std::vector<std::string>& arguments);
+
+// Everything the help prints after the console's empty line: the message and an empty line (if
+// there is a message), the notice line and the option table's help text.
+std::string HelpOutput(cxxopts::Options& table, const std::string& message);
+
+// Attaches the caller's console through the window and prints HelpOutput.
+void PrintHelp(CMainWindow& window, cxxopts::Options& table, const std::string& message);

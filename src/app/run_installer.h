@@ -1,0 +1,13 @@
+#pragma once
+// The installer's start-up sequence, from the command line to the end of the message loop.
+#include <string>
+#include <vector>
+
+// The command line as UTF-8 strings, the program path first.
+std::vector<std::string> ArgumentsAsUtf8(int argc, const wchar_t* const* argv);
+
+// Runs the whole program and returns the process exit code: 0 for --version, --help and every
+// installation run unless its outcome says otherwise, 1 for a rejected command line, and
+// exit_code::kInstallFailure when the window cannot be created or an unexpected error ends
+// the run.
+int RunInstaller(const std::vector<std::string>& arguments);

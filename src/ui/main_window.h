@@ -1,0 +1,76 @@
+#pragma once
+// The installer's one window: a small modeless dialog (template IDD_MAIN_WINDOW) that also holds
+// the run's state. This file is its frame: construction with the work folder and the log,
+// creation, the console, the message table, the end of the message loop and destruction.
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "install/stage_host.h"
+#include "ui/dialog_dispatch.h"
+
+class CMainWindow : public CDialogWindow, public StageHost {
+public:
+    // Computes the work folder, opens the installation log there and becomes g_mainWindow.
+    CMainWindow();
+    // Clears g_mainWindow, frees an attached console, destroys the dialog and logs the last line.
+    ~CMainWindow() override;
+
+    // Creates the dialog hidden, owned by the thread's active window. Null when it cannot be made.
+    HWND CreateHidden(HINSTANCE module);
+
+    // Makes standard output reach the caller (once); see common/console.h.
+    void AttachParentConsole();
+    bool ConsoleAttached() const { return m_consoleAttached; }
+
+    // The run's choices from the command line; set before the window is shown.
+    void SetChoices(const RunChoices& choices) { m_choices = choices; }
+
+    // The code the message loop ends with: the outcome of the run, 0 until a stage says otherwise.
+    void SetExitCode(int code) { m_exitCode = code; }
+    int ExitCode() const { return m_exitCode; }
+
+    const std::wstring& WorkPath() const { return m_workPath; }
+
+    // StageHost
+    HWND WindowHandle() const override { return m_hWnd; }
+    const RunChoices& Choices() const override { return m_choices; }
+    std::wstring Text(TextIndex index) const override;
+    void ReportError(const std::string& message) override;
+    void HideWindow() override;
+
+protected:
+    std::optional<LRESULT> Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    // One row of the message table. A handler that returns nothing leaves the message to the
+    // dialog's default handling.
+    struct MessageHandler {
+        UINT message;
+        std::optional<LRESULT> (CMainWindow::*handle)(WPARAM wParam, LPARAM lParam);
+    };
+    static const MessageHandler kMessageTable[];
+
+    std::optional<LRESULT> OnCommand(WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnCancelCommand(WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnInitDialog(WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnDestroy(WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnClose(WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnPaint(WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnCtlColorStatic(WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnInstallStart(WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnInstallProgress(WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnDownloadDone(WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnExtractDone(WPARAM wParam, LPARAM lParam);
+
+    std::wstring m_workPath;          // temporary folder + product name + "\"
+    std::vector<std::wstring> m_texts;  // translated lines, indexed by TextIndex
+    bool m_consoleAttached = false;
+    RunChoices m_choices;             // silent, 32-bit, user login, quoted install path
+    int m_exitCode = 0;
+};
+
+// The work folder of a run: |tempFolder| (ending in a backslash) + the product name + "\".
+std::wstring WorkFolderIn(const std::wstring& tempFolder);

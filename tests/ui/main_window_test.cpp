@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "install/window_messages.h"
+#include "ui/globals.h"
+#include "ui/main_window.h"
+#include "ui/product_name.h"
+#include "ui/resources/resource_ids.h"
+#include "ui_test_log.h"
+
+namespace {
+
+int RunLoopUntilQuit() {
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    return static_cast<int>(message.wParam);
+}
+
+TEST(ProductName, NamesTheWorkFolder) {
+    EXPECT_EQ("QuorVel", GetProductName());
+    EXPECT_EQ(L"C:\\Temp\\QuorVel\\", WorkFolderIn(L"C:\\Temp\\"));
+}
+
+TEST(MainWindow, LivesFromConstructionToTheLastLogLine) {
+    wchar_t temp[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, temp);
+    {
+        CMainWindow window;
+        EXPECT_EQ(&window, g_mainWindow);
+        EXPECT_EQ(WorkFolderIn(temp), window.WorkPath());
+
+        ASSERT_NE(nullptr, window.CreateHidden(GetModuleHandleW(nullptr))) << GetLastError();
+        EXPECT_FALSE(IsWindowVisible(window.m_hWnd)) << "created hidden";
+        for (int id : {IDC_PROGRESS_BAR, IDC_STATUS_TEXT, IDC_CANCEL_BUTTON})
+            EXPECT_NE(nullptr, GetDlgItem(window.m_hWnd, id)) << id;
+        EXPECT_FALSE(IsWindowVisible(GetDlgItem(window.m_hWnd, IDC_CANCEL_BUTTON)));
+
+        // Closing ends the message loop with the run's outcome; the dialog stays until destruction.
+        window.SetExitCode(1602);
+        PostMessageW(window.m_hWnd, WM_INSTALL_START, 0, 0);
+        PostMessageW(window.m_hWnd, WM_CLOSE, 0, 0);
+        EXPECT_EQ(1602, RunLoopUntilQuit());
+        EXPECT_TRUE(IsWindow(window.m_hWnd));
+    }
+    EXPECT_EQ(nullptr, g_mainWindow);
+    const auto lines = TestLogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(std::string::npos, lines.back().find(" Note: Main window destroyed, exiting...")) << lines.back();
+}
+
+TEST(MainWindow, TheCancelButtonClosesTheWindow) {
+    CMainWindow window;
+    ASSERT_NE(nullptr, window.CreateHidden(GetModuleHandleW(nullptr)));
+    const HWND button = GetDlgItem(window.m_hWnd, IDC_CANCEL_BUTTON);
+    SendMessageW(window.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_BUTTON, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    EXPECT_EQ(0, RunLoopUntilQuit());
+}
+
+}  // namespace
