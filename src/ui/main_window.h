@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "install/stage_host.h"
+#include "ui/custom_button.h"
 #include "ui/dialog_dispatch.h"
+#include "ui/gdi_object.h"
 
 class CMainWindow : public CDialogWindow, public StageHost {
 public:
@@ -33,6 +35,10 @@ public:
     int ExitCode() const { return m_exitCode; }
 
     const std::wstring& WorkPath() const { return m_workPath; }
+
+    // Shows one status line: on the console in a silent run, else in the window (nothing once
+    // the run is being cancelled). Callable from a worker thread.
+    void SetStatusText(std::wstring text);
 
     // StageHost
     HWND WindowHandle() const override { return m_hWnd; }
@@ -65,6 +71,10 @@ private:
     std::optional<LRESULT> OnDownloadDone(WPARAM wParam, LPARAM lParam);
     std::optional<LRESULT> OnExtractDone(WPARAM wParam, LPARAM lParam);
 
+    HWND m_progressBar = nullptr;     // control 1001
+    CCustomButton m_cancelButton;     // serves control 1004
+    HWND m_statusText = nullptr;      // control 1002
+    unique_gdi<HFONT> m_statusFont;   // kept for the status line's life
     std::wstring m_workPath;          // temporary folder + product name + "\"
     std::vector<std::wstring> m_texts;  // translated lines, indexed by TextIndex
     bool m_consoleAttached = false;
