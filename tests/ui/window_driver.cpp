@@ -6,6 +6,7 @@
 //   window_driver cancel TITLE LABEL         labels and shows the cancel button (as the start does)
 //   window_driver status TITLE TEXT          sets the status line (as an interactive run does)
 //   window_driver query TITLE                prints the window's state as key=value lines
+//   window_driver close TITLE                posts WM_CLOSE (as the end of a run does)
 //
 // Exit code 0 on success, 2 when the window does not appear, 1 for a bad command line.
 #include <windows.h>
@@ -88,11 +89,10 @@ void PrintState(HWND dialog) {
     std::printf("button_rect=%ld,%ld,%ld,%ld\n", buttonRect.left, buttonRect.top,
                 buttonRect.right - buttonRect.left, buttonRect.bottom - buttonRect.top);
     std::printf("status=%s\n", Text(GetDlgItem(dialog, kStatusTextId)).c_str());
-    std::printf("icon=%d\n", Send(dialog, WM_GETICON, ICON_BIG) != 0 ? 1 : 0);
 }
 
 int Usage() {
-    std::fputs("usage: window_driver find|progress|cancel|status|query TITLE [ARGS]\n", stderr);
+    std::fputs("usage: window_driver find|progress|cancel|status|query|close TITLE [ARGS]\n", stderr);
     return 1;
 }
 }  // namespace
@@ -110,6 +110,7 @@ int wmain(int argc, wchar_t** argv) {
         PrintState(dialog);
         return 0;
     }
+    if (command == L"close") return PostMessageW(dialog, WM_CLOSE, 0, 0) ? 0 : 2;
     if (command == L"progress" && argc == 5) {
         const auto position = static_cast<WPARAM>(std::wcstoul(argv[3], nullptr, 10));
         const auto maximum = static_cast<LPARAM>(std::wcstoul(argv[4], nullptr, 10));
