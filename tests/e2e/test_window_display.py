@@ -116,6 +116,14 @@ class Shot:
     def count(self, colour, x, y, w, h):
         return sum(1 for yy in range(y, y + h) for xx in range(x, x + w) if self.at(xx, yy) == colour)
 
+    def bounds(self, colour, x, y, w, h):
+        """(left, top, right, bottom) of the pixels of |colour| in the box, or None."""
+        points = [(xx, yy) for yy in range(y, y + h) for xx in range(x, x + w) if self.at(xx, yy) == colour]
+        if not points:
+            return None
+        xs, ys = [p[0] for p in points], [p[1] for p in points]
+        return min(xs), min(ys), max(xs), max(ys)
+
     def crop(self, box, path):
         x, y, w, h = box
         subprocess.run(["convert", self.path, "-crop", f"{w}x{h}+{x}+{y}", "+repage", path],
@@ -209,6 +217,8 @@ class WindowDisplayTest(unittest.TestCase):
         self.assertEqual(CRIMSON, shot.at(*outline), "button outline")
         label = shot.count(WHITE, bx + 6, by + 4, bw - 12, bh - 8)
         self.assertGreater(label, 20, "white label pixels on the button")
+        inside = (bx + 3, by + 3, bw - 6, bh - 6)  # clear of the outline and its rounded corners
+        label_box = shot.bounds(WHITE, *inside)
         self.check_progress(shot, (px, py, pw, ph), 0.3)
         shot.crop((cx, cy, cw, ch), os.path.join(SCREENSHOTS, f"window_{language}.png"))
 
@@ -224,12 +234,25 @@ class WindowDisplayTest(unittest.TestCase):
                            "crimson label pixels on the hovered button")
         shot.crop((cx, cy, cw, ch), os.path.join(SCREENSHOTS, f"window_{language}_hover.png"))
 
-        # Left again: back to the normal colours.
+        # Held down: crimson face, white outline, the white label one pixel right and down.
+        harness.xdotool("mousedown", "1")
+        shot = wait_for_shot(path, lambda s: s.at(*outline) == WHITE)
+        self.assertEqual((CRIMSON, WHITE), (shot.at(*face), shot.at(*outline)), "pressed face, outline")
+        pressed_box = shot.bounds(WHITE, *inside)
+        self.assertIsNotNone(pressed_box, "no white label on the pressed button")
+        self.assertEqual(tuple(v + 1 for v in label_box), pressed_box,
+                         "pressed label box against the normal one")
+
+        # Released off the button: no click, and the normal colours once the pointer has left.
         harness.xdotool("mousemove", "5", "5")
-        shot = wait_for_shot(path, lambda s: s.at(*face) == CRIMSON)
-        self.assertEqual(CRIMSON, shot.at(*face), "face after the pointer left")
+        harness.xdotool("mouseup", "1")
+        shot = wait_for_shot(path, lambda s: s.at(*face) == CRIMSON and s.at(*outline) == CRIMSON)
+        self.assertEqual((CRIMSON, CRIMSON), (shot.at(*face), shot.at(*outline)),
+                         "face and outline after the pointer left")
         self.assertEqual(label, shot.count(WHITE, bx + 6, by + 4, bw - 12, bh - 8),
                          "label after the pointer left")
+        self.assertEqual("1", driver("query", state["title"])["visible"],
+                         "a press released off the button closed the window")
 
     def check_progress(self, shot, box, fraction):
         x, y, w, h = box
