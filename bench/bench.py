@@ -1,0 +1,206 @@
+#!/usr/bin/env python3
+"""Times qv-unzip against unzip, 7z x and bsdtar -xf on the same packages.
+
+  bench/bench.py [--runs N] [--size-mb MB] [--work DIR] [--qv-unzip PATH] [--methods stored,deflate,...]
+
+Builds a source tree of realistic mixed content (programs and libraries, headers and other text,
+a few already-compressed files) of about --size-mb MB from the machine's own files, packs it
+once per method with 7z -tzip, then extracts every package with every tool --runs times into a
+fresh folder (removed and synced between runs, outside the timing), the tools taking turns
+round by round. Prints median wall-clock and CPU seconds, the ratio of each tool to the fastest
+peer, and peak memory (maximum resident set size from /usr/bin/time -v). The machine's load
+average before each round is printed too: other work on the machine distorts wall-clock times. Two extra deflate packages of small files (5000 and 20000 entries) show
+whether qv-unzip's memory grows with the number of entries.
+"""
+import argparse
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+
+METHODS = {"stored": "Copy", "deflate": "Deflate", "bzip2": "BZip2", "lzma": "LZMA"}
+SOURCES = ["/usr/lib/x86_64-linux-gnu", "/usr/bin", "/usr/include", "/usr/share/doc", "/usr/share/perl",
+           "/usr/lib/python3", "/usr/share/locale"]
+
+
+def tools(qv_unzip):
+    return {
+        "qv-unzip": lambda pkg, out: [qv_unzip, pkg, out],
+        "unzip": lambda pkg, out: ["unzip", "-qq", "-o", pkg, "-d", out],
+        "7z x": lambda pkg, out: ["7z", "x", "-y", "-bd", "-bso0", "-o" + out, pkg],
+        "bsdtar -xf": lambda pkg, out: ["bsdtar", "-xf", pkg, "-C", out],
+    }
+
+
+def gather_sources(dest, size_mb):
+    """Copies regular files from the machine into dest until about size_mb MB (each below 24 MB)."""
+    if os.path.isfile(os.path.join(dest, ".complete")):
+        return
+    shutil.rmtree(dest, ignore_errors=True)
+    os.makedirs(dest)
+    budget = size_mb * 1_000_000
+    # Interleave the source folders so that the mix holds binaries and text alike.
+    walkers = [sorted_files(top) for top in SOURCES if os.path.isdir(top)]
+    total = 0
+    while walkers and total < budget:
+        for walker in list(walkers):
+            path = next(walker, None)
+            if path is None:
+                walkers.remove(walker)
+                continue
+            size = os.path.getsize(path)
+            if size == 0 or size > 24_000_000 or total + size > budget:
+                continue
+            target = os.path.join(dest, path.lstrip("/"))
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            shutil.copyfile(path, target)
+            total += size
+    open(os.path.join(dest, ".complete"), "w").close()
+
+
+def sorted_files(top):
+    for root, dirs, files in os.walk(top):
+        dirs.sort()
+        for name in sorted(files):
+            path = os.path.join(root, name)
+            if os.path.isfile(path) and not os.path.islink(path):
+                yield path
+
+
+def small_files(dest, count):
+    if os.path.isfile(os.path.join(dest, ".complete")):
+        return
+    shutil.rmtree(dest, ignore_errors=True)
+    for i in range(count):
+        folder = os.path.join(dest, "d%03d" % (i // 100))
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "f%05d.txt" % i), "w") as f:
+            f.write(("entry %d of many small files\n" % i) * (20 + i % 50))
+    open(os.path.join(dest, ".complete"), "w").close()
+
+
+def pack(src, package, method):
+    if os.path.isfile(package):
+        return
+    tmp = package + ".tmp"
+    if os.path.exists(tmp):
+        os.remove(tmp)
+    subprocess.run(["7z", "a", "-tzip", "-bd", "-bso0", "-mm=" + METHODS[method], "-mmt=2", "-x!.complete", tmp, "."],
+                   cwd=src, check=True)
+    os.rename(tmp, package)
+
+
+def timed_run(command):
+    """Wall-clock seconds, CPU seconds (user + system) and peak resident memory (KiB) of one run."""
+    start = time.perf_counter()
+    result = subprocess.run(["/usr/bin/time", "-v"] + command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    elapsed = time.perf_counter() - start
+
+    def field(name):
+        found = re.search(name + r": ([\d.]+)", result.stderr)
+        return float(found.group(1)) if found else 0.0
+
+    cpu = field(r"User time \(seconds\)") + field(r"System time \(seconds\)")
+    return result.returncode, elapsed, cpu, int(field(r"Maximum resident set size \(kbytes\)"))
+
+
+def measure_round(package, tool_commands, out_root, samples):
+    """One run of every tool on |package|, one after the other, so that any load from elsewhere
+    on the machine falls on all tools alike over the rounds."""
+    for tool, command_of in tool_commands.items():
+        if samples.get(tool) is None and tool in samples:
+            continue  # failed before: unsupported
+        out = os.path.join(out_root, "out")
+        shutil.rmtree(out, ignore_errors=True)
+        os.makedirs(out)
+        subprocess.run(["sync"])
+        code, elapsed, cpu, peak = timed_run(command_of(package, out))
+        if code != 0:
+            samples[tool] = None
+            continue
+        samples.setdefault(tool, []).append((elapsed, cpu, peak))
+    shutil.rmtree(os.path.join(out_root, "out"), ignore_errors=True)
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return float(f.read().split()[0])
+
+
+def machine():
+    model = ""
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as f:
+        mem_kb = int(f.readline().split()[1])
+    return "%s, %d cores, %.0f GiB RAM, %s %s" % (model, os.cpu_count(), mem_kb / 1048576, platform.system(), platform.release())
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--size-mb", type=int, default=300)
+    parser.add_argument("--work", default=os.path.join(ROOT, "build", "bench"))
+    parser.add_argument("--qv-unzip", default=os.path.join(ROOT, "build", "host", "tools", "qv-unzip", "qv-unzip"))
+    parser.add_argument("--methods", default="stored,deflate,bzip2,lzma")
+    parser.add_argument("--prepare-only", action="store_true", help="make the packages, time nothing")
+    args = parser.parse_args()
+    os.makedirs(args.work, exist_ok=True)
+    src = os.path.join(args.work, "src")
+    gather_sources(src, args.size_mb)
+    count = sum(len(files) for _, _, files in os.walk(src)) - 1
+    size = sum(os.path.getsize(os.path.join(r, f)) for r, _, fs in os.walk(src) for f in fs)
+    print("# machine: %s" % machine())
+    print("# source tree: %d files, %.1f MB; %d runs per tool, median seconds" % (count, size / 1e6, args.runs))
+    packages = []
+    for method in args.methods.split(","):
+        package = os.path.join(args.work, "mixed_%s.zip" % method)
+        pack(src, package, method)
+        packages.append(("mixed " + method, package))
+    for count in (5000, 20000):
+        folder = os.path.join(args.work, "small_%d" % count)
+        small_files(folder, count)
+        package = os.path.join(args.work, "small_%d_deflate.zip" % count)
+        pack(folder, package, "deflate")
+        packages.append(("%d small files, deflate" % count, package))
+
+    if args.prepare_only:
+        return
+    print("| package | size MB | tool | median wall s | wall runs s | wall ratio to fastest peer | median CPU s "
+          "| CPU ratio to least peer | peak RSS MB |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for label, package in packages:
+        samples = {}
+        loads = []
+        for _ in range(args.runs):
+            loads.append(load_average())
+            measure_round(package, tools(args.qv_unzip), args.work, samples)
+        medians = {t: (statistics.median(r[0] for r in s), statistics.median(r[1] for r in s)) for t, s in samples.items() if s}
+        peer_wall = [m[0] for t, m in medians.items() if t != "qv-unzip"]
+        peer_cpu = [m[1] for t, m in medians.items() if t != "qv-unzip"]
+        size_mb = os.path.getsize(package) / 1e6
+        for tool in tools(args.qv_unzip):
+            runs = samples.get(tool)
+            if not runs:
+                print("| %s | %.0f | %s | failed/unsupported | | | | | |" % (label, size_mb, tool))
+                continue
+            wall, cpu = medians[tool]
+            print("| %s | %.0f | %s | %.3f | %s | %.2f | %.2f | %.2f | %.1f |" % (
+                label, size_mb, tool, wall, " ".join("%.2f" % r[0] for r in runs), wall / min(peer_wall), cpu,
+                cpu / min(peer_cpu), max(r[2] for r in runs) / 1024))
+        print("| %s: load average before each round: %s |||||||||" % (label, " ".join("%.1f" % l for l in loads)))
+        sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main()

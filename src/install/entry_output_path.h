@@ -1,0 +1,18 @@
+#pragma once
+// Where an archive entry goes on disk, and whether it may go there at all.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+// The folder given as a wide path, as the file system sees it.
+std::filesystem::path NativeFolderPath(const std::wstring& folder);
+
+// |folder| joined with the entry's normalised |name| ('/' separators). On Windows the 8-bit name
+// is converted from UTF-8 when the entry says so (general purpose bit 11), otherwise with the
+// ANSI code page; elsewhere its bytes are used as they are. Empty when the name could lead out
+// of the folder or name a device: a leading separator, a drive letter or any colon, a segment
+// made only of dots and spaces (".", ".."), an embedded zero, and on Windows a reserved device
+// name (CON, NUL, COM1...).
+std::optional<std::filesystem::path> EntryOutputPath(const std::filesystem::path& folder, const std::string& name,
+                                                     bool utf8Name);

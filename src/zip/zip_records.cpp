@@ -1,0 +1,107 @@
+#include "zip/zip_records.h"
+
+namespace {
+
+// Little-endian unsigned field of exactly sizeof(Field) bytes.
+template <typename Field>
+void ReadField(std::istream& in, Field& value) {
+    unsigned char bytes[sizeof(Field)] = {};
+    in.read(reinterpret_cast<char*>(bytes), sizeof(Field));
+    Field result = 0;
+    for (std::size_t i = sizeof(Field); i-- > 0;) result = static_cast<Field>((result << 8) | bytes[i]);
+    value = result;
+}
+
+void ReadBytes(std::istream& in, std::size_t count, std::string& text) {
+    text.assign(count, '\0');
+    if (count == 0) return;
+    in.read(text.data(), static_cast<std::streamsize>(count));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+}
+
+// Reads items until one does not fit, then resumes at the end of the declared area, whatever the
+// items held (APPNOTE 4.5.1).
+void ReadExtraArea(std::istream& in, std::uint16_t length, ZipExtraItems& items) {
+    if (length == 0 || in.fail()) return;
+    const std::streamoff areaEnd = static_cast<std::streamoff>(in.tellg()) + length;
+    for (ZipExtraItem item; ReadExtraItem(in, areaEnd, item); item = ZipExtraItem{}) items.push_back(std::move(item));
+    if (!in.fail()) in.seekg(areaEnd);
+}
+
+bool Reject(std::istream& in) {
+    in.clear();
+    return false;
+}
+
+}  // namespace
+
+bool ReadExtraItem(std::istream& in, std::streamoff areaEnd, ZipExtraItem& item) {
+    if (in.fail()) return false;
+    if (areaEnd - static_cast<std::streamoff>(in.tellg()) < 4) return false;
+    std::uint16_t size = 0;
+    ReadField(in, item.tag);
+    ReadField(in, size);
+    if (in.fail() || areaEnd - static_cast<std::streamoff>(in.tellg()) < size) return false;
+    ReadBytes(in, size, item.data);
+    return !in.fail();
+}
+
+bool ReadEndRecord(std::istream& in, ZipEndRecord& record) {
+    ReadField(in, record.signature);
+    ReadField(in, record.diskNumber);
+    ReadField(in, record.directoryDisk);
+    ReadField(in, record.diskEntries);
+    ReadField(in, record.totalEntries);
+    ReadField(in, record.directorySize);
+    ReadField(in, record.directoryOffset);
+    ReadField(in, record.commentLength);
+    if (in.fail() || record.signature != ZipEndRecord::kSignature) return false;
+    ReadBytes(in, record.commentLength, record.comment);
+    return !in.fail();
+}
+
+bool ReadCentralRecord(std::istream& in, ZipCentralRecord& record) {
+    ReadField(in, record.signature);
+    ReadField(in, record.versionMadeBy);
+    ReadField(in, record.versionNeeded);
+    ReadField(in, record.flags);
+    ReadField(in, record.method);
+    ReadField(in, record.modTime);
+    ReadField(in, record.modDate);
+    ReadField(in, record.crc32);
+    ReadField(in, record.compressedSize);
+    ReadField(in, record.uncompressedSize);
+    ReadField(in, record.nameLength);
+    ReadField(in, record.extraLength);
+    ReadField(in, record.commentLength);
+    ReadField(in, record.diskNumberStart);
+    ReadField(in, record.internalAttributes);
+    ReadField(in, record.externalAttributes);
+    ReadField(in, record.localHeaderOffset);
+    if (in.fail() || record.signature != ZipCentralRecord::kSignature) return Reject(in);
+    ReadBytes(in, record.nameLength, record.fileName);
+    ReadExtraArea(in, record.extraLength, record.extraItems);
+    ReadBytes(in, record.commentLength, record.comment);
+    // A record cut short by the end of the file is not a record: the walk stops here.
+    if (in.fail()) return Reject(in);
+    return true;
+}
+
+bool ReadLocalRecord(std::istream& in, ZipLocalRecord& record) {
+    ReadField(in, record.signature);
+    ReadField(in, record.versionNeeded);
+    ReadField(in, record.flags);
+    ReadField(in, record.method);
+    ReadField(in, record.modTime);
+    ReadField(in, record.modDate);
+    ReadField(in, record.crc32);
+    ReadField(in, record.compressedSize);
+    ReadField(in, record.uncompressedSize);
+    ReadField(in, record.nameLength);
+    ReadField(in, record.extraLength);
+    if (in.fail() || record.signature != ZipLocalRecord::kSignature) return Reject(in);
+    ReadBytes(in, record.nameLength, record.fileName);
+    ReadExtraArea(in, record.extraLength, record.extraItems);
+    if (in.fail()) return Reject(in);
+    return true;
+}

@@ -1,0 +1,94 @@
+#!/usr/bin/env python3
+"""Writes the fuzzer's seed corpus into OUTDIR: small archives of every method and writer the
+tests use, and hand-built shapes that no writer makes (each file named after what it breaks)."""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import zipfile
+import zlib
+
+out = os.path.abspath(sys.argv[1])
+shutil.rmtree(out, ignore_errors=True)
+os.makedirs(out)
+text = b"".join(b"line %d of a small setup file\n" % i for i in range(300))
+binary = bytes((i * 131 + 7) % 256 for i in range(3000))
+
+
+def put(name, data):
+    with open(os.path.join(out, name), "wb") as f:
+        f.write(data)
+
+
+for label, method in [("stored", zipfile.ZIP_STORED), ("deflate", zipfile.ZIP_DEFLATED),
+                      ("bzip2", zipfile.ZIP_BZIP2), ("lzma", zipfile.ZIP_LZMA)]:
+    path = os.path.join(out, "python_%s.zip" % label)
+    with zipfile.ZipFile(path, "w", method) as z:
+        z.writestr("dir/", b"")
+        z.writestr("dir/text.txt", text)
+        z.writestr("binary.bin", binary)
+        z.writestr("empty.txt", b"")
+
+with tempfile.TemporaryDirectory() as src:
+    os.makedirs(os.path.join(src, "sub"))
+    for name, data in [("a.txt", text), ("sub/b.bin", binary)]:
+        with open(os.path.join(src, name), "wb") as f:
+            f.write(data)
+    for name, args in [("infozip_encrypted.zip", ["zip", "-qr", "-P", "fuzz"]),
+                       ("infozip_no_folders.zip", ["zip", "-qrD"]),
+                       ("7z_lzma.zip", ["7z", "a", "-bd", "-tzip", "-mm=LZMA:eos=off"]),
+                       ("7z_bzip2.zip", ["7z", "a", "-bd", "-tzip", "-mm=BZip2"])]:
+        subprocess.run(args + [os.path.join(out, name), "."], cwd=src, check=True, stdout=subprocess.DEVNULL)
+
+
+def local(name, payload, method=0, flags=0, version=20, crc=None, size=None, extra=b""):
+    crc = zlib.crc32(payload) if crc is None else crc
+    size = len(payload) if size is None else size
+    return struct.pack("<IHHHHHIIIHH", 0x04034B50, version, flags, method, 0, 0, crc, len(payload), size,
+                       len(name), len(extra)) + name + extra + payload
+
+
+def central(name, payload, offset, method=0, flags=0, version=20, crc=None, size=None, extra=b"", attrs=0, comment=b""):
+    crc = zlib.crc32(payload) if crc is None else crc
+    size = len(payload) if size is None else size
+    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 0x31E, version, flags, method, 0, 0, crc, len(payload), size,
+                       len(name), len(extra), len(comment), 0, 0, attrs, offset) + name + extra + comment
+
+
+def archive(entries, comment=b"", count=None):
+    body, directory = b"", b""
+    for e in entries:
+        lx = e.pop("local_extra", b"")
+        directory += central(offset=len(body), **e)
+        e.pop("attrs", None), e.pop("comment", None)
+        e["extra"] = lx
+        body += local(**e)
+    n = len(entries) if count is None else count
+    return body + directory + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, n, n, len(directory), len(body), len(comment)) + comment
+
+
+def raw_deflate(data):
+    c = zlib.compressobj(6, zlib.DEFLATED, -15)
+    return c.compress(data) + c.flush()
+
+
+put("comment_with_end_signature.zip", archive([dict(name=b"a", payload=b"x")], comment=b"PK\x05\x06" + b"\0" * 18))
+put("extra_field_with_stray_bytes.zip", archive([dict(name=b"a", payload=b"x", extra=b"\x55\x54\x01\x00z\x01\x02"),
+                                                  dict(name=b"b", payload=b"y")]))
+put("local_extra_longer_than_central.zip", archive([dict(name=b"a", payload=text, local_extra=b"\x75\x70\x08\x00" + b"e" * 8)]))
+put("folder_with_sizes_and_both_bits.zip", archive([dict(name=b"d\\", payload=b"zz", attrs=0x30)]))
+put("version_needed_64.zip", archive([dict(name=b"v", payload=b"x", version=64)]))
+put("unknown_method_99.zip", archive([dict(name=b"m", payload=b"raw", method=99)]))
+put("lzma_properties_byte_225.zip", archive([dict(name=b"l", payload=b"\x09\x14\x05\x00\xe1\x00\x00\x01\x00" + b"\0" * 20,
+                                                   method=14, version=63, size=100)]))
+deflated = bytearray(raw_deflate(text * 4))
+deflated[len(deflated) // 2:len(deflated) // 2 + 16] = b"\xff" * 16
+put("damaged_deflate.zip", archive([dict(name=b"d", payload=bytes(deflated), method=8, crc=zlib.crc32(text * 4),
+                                         size=len(text) * 4)]))
+put("deflate_longer_than_declared.zip", archive([dict(name=b"big", payload=raw_deflate(b"a" * 100000), method=8,
+                                                      size=1000)]))
+put("names_leaving_the_folder.zip", archive([dict(name=b"../up.txt", payload=b"1"), dict(name=b"C:/x", payload=b"2"),
+                                             dict(name=b"/abs//x", payload=b"3")]))
+put("too_short_for_an_end_record.zip", b"PK\x05\x06" + b"\0" * 10)
