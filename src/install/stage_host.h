@@ -1,6 +1,7 @@
 #pragma once
-// What the installation stages need of the window. CMainWindow implements it; tests can supply
-// their own. Everything here may be called from a worker thread unless noted.
+// What the installation pipeline needs of the window. CMainWindow implements it; tests can supply
+// their own. The pipeline calls the UI-thread operations only from the window's message handlers;
+// the stage workers reach the window only through its handle (posting) and never call in here.
 #ifdef _WIN32
 #include <windows.h>
 
@@ -28,13 +29,22 @@ struct RunChoices {
 class StageHost {
 public:
     virtual ~StageHost() = default;
+
+    // Any thread.
     virtual HWND WindowHandle() const = 0;
+
+    // UI thread only.
     virtual const RunChoices& Choices() const = 0;
     virtual std::wstring Text(TextIndex index) const = 0;
-    // Logs |message| at Error level and, unless the run is being cancelled, shows it to the user
-    // and closes the window. Must never wait on a UI thread that is joining the caller.
-    virtual void ReportError(const std::string& message) = 0;
-    // Hides the window for the rest of the run (the product installer takes over the screen).
-    virtual void HideWindow() = 0;
+    // The work folder of the run: temporary folder + product name + "\".
+    virtual std::wstring WorkFolder() const = 0;
+    // The status line (console line in a silent run); does nothing once the run is cancelled.
+    virtual void SetStatusText(std::wstring text) = 0;
+    // Shows the cancel button with the translated line TEXT_CANCEL.
+    virtual void ShowCancelButton() = 0;
+    // Tells the user of a failed run: silent run, the message on standard output; interactive
+    // run, status line TEXT_ERROR, progress bar hidden, and a modal error box owned by the window
+    // (returns when the user dismissed it).
+    virtual void ShowFailure(const std::string& message) = 0;
 };
 #endif

@@ -7,4 +7,7 @@ constexpr UINT WM_INSTALL_START = WM_USER + 1;     // 1025: start-up → window,
 constexpr UINT WM_INSTALL_PROGRESS = WM_USER + 2;  // 1026: wParam position, lParam maximum
 constexpr UINT WM_DOWNLOAD_DONE = WM_USER + 3;     // 1027: download stage finished
 constexpr UINT WM_EXTRACT_DONE = WM_USER + 4;      // 1028: extraction stage finished
+// 1029: a stage failed; the window shows the failure on its own thread, so a worker never waits
+// on a UI thread that may be joining it.
+constexpr UINT WM_INSTALL_FAILED = WM_USER + 5;
 #endif

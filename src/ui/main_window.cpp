@@ -63,6 +63,7 @@ const CMainWindow::MessageHandler CMainWindow::kMessageTable[] = {
     {WM_INSTALL_PROGRESS, &CMainWindow::OnInstallProgress},
     {WM_DOWNLOAD_DONE, &CMainWindow::OnDownloadDone},
     {WM_EXTRACT_DONE, &CMainWindow::OnExtractDone},
+    {WM_INSTALL_FAILED, &CMainWindow::OnInstallFailed},
 };
 
 CMainWindow::CMainWindow() : m_workPath(WorkFolderIn(TemporaryFolder())) {
@@ -88,18 +89,23 @@ std::wstring CMainWindow::Text(TextIndex index) const {
     return index < m_texts.size() ? m_texts[index] : std::wstring();
 }
 
-void CMainWindow::ReportError(const std::string& message) {
-    LogError(message);
-    if (g_cancelRequested.load()) return;
-    if (m_choices.silent)
-        WriteConsoleLine(message);
-    else
-        MessageBoxW(m_hWnd, Utf8ToWide(message).c_str(), Utf8ToWide(GetProductName()).c_str(), MB_ICONERROR);
-    PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
+void CMainWindow::ShowCancelButton() {
+    const HWND button = GetDlgItem(m_hWnd, IDC_CANCEL_BUTTON);
+    ShowWindow(button, SW_SHOW);
+    SetWindowTextW(button, Text(TEXT_CANCEL).c_str());
 }
 
-// Asynchronous: the caller may be a worker while the UI thread waits for that worker.
-void CMainWindow::HideWindow() { ShowWindowAsync(m_hWnd, SW_HIDE); }
+// Runs on the UI thread (the pipeline hands failures over by message). The text is UTF-8, so the
+// box is given it as UTF-16.
+void CMainWindow::ShowFailure(const std::string& message) {
+    if (m_choices.silent) {
+        WriteConsoleLine(message);
+        return;
+    }
+    SetStatusText(Text(TEXT_ERROR));
+    ShowWindow(GetDlgItem(m_hWnd, IDC_PROGRESS_BAR), SW_HIDE);
+    MessageBoxW(m_hWnd, Utf8ToWide(message).c_str(), Utf8ToWide(GetProductName()).c_str(), MB_ICONERROR);
+}
 
 std::optional<LRESULT> CMainWindow::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     for (const MessageHandler& row : kMessageTable)
@@ -167,13 +173,13 @@ void CMainWindow::SetStatusText(std::wstring text) {
 // The dialog itself is destroyed by the destructor; here only the message loop is ended, with
 // the run's outcome as its code.
 std::optional<LRESULT> CMainWindow::OnDestroy(WPARAM, LPARAM) {
-    PostQuitMessage(m_exitCode);
+    PostQuitMessage(m_pipeline.ExitCode());
     return 0;
 }
 
-// With no stage running, closing only ends the message loop.
+// Every run ends here: the pipeline stops its stage, cleans up and posts WM_DESTROY.
 std::optional<LRESULT> CMainWindow::OnClose(WPARAM, LPARAM) {
-    PostMessageW(m_hWnd, WM_DESTROY, 0, 0);
+    m_pipeline.Close();
     return 0;
 }
 
@@ -200,8 +206,10 @@ std::optional<LRESULT> CMainWindow::OnCtlColorStatic(WPARAM, LPARAM) {
     return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
 }
 
-// No stage is wired to the window yet: the start changes nothing.
-std::optional<LRESULT> CMainWindow::OnInstallStart(WPARAM, LPARAM) { return 0; }
+std::optional<LRESULT> CMainWindow::OnInstallStart(WPARAM, LPARAM) {
+    m_pipeline.StartInstallation();
+    return 0;
+}
 
 // Position and maximum are full 32-bit values: a download's byte counts exceed 65535.
 std::optional<LRESULT> CMainWindow::OnInstallProgress(WPARAM position, LPARAM maximum) {
@@ -211,6 +219,17 @@ std::optional<LRESULT> CMainWindow::OnInstallProgress(WPARAM position, LPARAM ma
     return 0;
 }
 
-std::optional<LRESULT> CMainWindow::OnDownloadDone(WPARAM, LPARAM) { return 0; }
+std::optional<LRESULT> CMainWindow::OnDownloadDone(WPARAM, LPARAM) {
+    m_pipeline.OnDownloadDone();
+    return 0;
+}
 
-std::optional<LRESULT> CMainWindow::OnExtractDone(WPARAM, LPARAM) { return 0; }
+std::optional<LRESULT> CMainWindow::OnExtractDone(WPARAM, LPARAM) {
+    m_pipeline.OnExtractDone();
+    return 0;
+}
+
+std::optional<LRESULT> CMainWindow::OnInstallFailed(WPARAM, LPARAM) {
+    m_pipeline.OnInstallFailed();
+    return 0;
+}

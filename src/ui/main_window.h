@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "install/pipeline.h"
 #include "install/stage_host.h"
 #include "ui/custom_button.h"
 #include "ui/dialog_dispatch.h"
@@ -30,22 +31,19 @@ public:
     // The run's choices from the command line; set before the window is shown.
     void SetChoices(const RunChoices& choices) { m_choices = choices; }
 
-    // The code the message loop ends with: the outcome of the run, 0 until a stage says otherwise.
-    void SetExitCode(int code) { m_exitCode = code; }
-    int ExitCode() const { return m_exitCode; }
+    // The code the message loop ends with: the outcome of the run.
+    int ExitCode() const { return m_pipeline.ExitCode(); }
 
     const std::wstring& WorkPath() const { return m_workPath; }
-
-    // Shows one status line: on the console in a silent run, else in the window (nothing once
-    // the run is being cancelled). Callable from a worker thread.
-    void SetStatusText(std::wstring text);
 
     // StageHost
     HWND WindowHandle() const override { return m_hWnd; }
     const RunChoices& Choices() const override { return m_choices; }
     std::wstring Text(TextIndex index) const override;
-    void ReportError(const std::string& message) override;
-    void HideWindow() override;
+    std::wstring WorkFolder() const override { return m_workPath; }
+    void SetStatusText(std::wstring text) override;
+    void ShowCancelButton() override;
+    void ShowFailure(const std::string& message) override;
 
 protected:
     std::optional<LRESULT> Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -70,6 +68,7 @@ private:
     std::optional<LRESULT> OnInstallProgress(WPARAM wParam, LPARAM lParam);
     std::optional<LRESULT> OnDownloadDone(WPARAM wParam, LPARAM lParam);
     std::optional<LRESULT> OnExtractDone(WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnInstallFailed(WPARAM wParam, LPARAM lParam);
 
     HWND m_progressBar = nullptr;     // control 1001
     CCustomButton m_cancelButton;     // serves control 1004
@@ -79,7 +78,7 @@ private:
     std::vector<std::wstring> m_texts;  // translated lines, indexed by TextIndex
     bool m_consoleAttached = false;
     RunChoices m_choices;             // silent, 32-bit, user login, quoted install path
-    int m_exitCode = 0;
+    InstallationPipeline m_pipeline{*this};  // the stages, their worker and the run's outcome
 };
 
 // The work folder of a run: |tempFolder| (ending in a backslash) + the product name + "\".

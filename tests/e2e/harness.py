@@ -21,10 +21,19 @@ WINE_ENV = os.path.join(SOURCE_DIR, "scripts", "wine-env")
 WINE_STATE = os.path.join(BUILD_DIR, "wine")
 PREFIX = os.path.join(WINE_STATE, "prefix")
 INSTALLER = os.path.join(BUILD_DIR, "src", "app", "QuorVelSetup.exe")
+# The same program with its download addresses on the local test server (tests/e2e/server.py).
+TEST_INSTALLER = os.path.join(BUILD_DIR, "tests", "e2e", "QuorVelSetupTest.exe")
+
+
+def test_server_port():
+    """The port QuorVelSetupTest.exe downloads from."""
+    with open(os.path.join(BUILD_DIR, "tests", "e2e", "test_server_port.txt")) as f:
+        return int(f.read())
 
 # Exit codes of the installer (common/exit_codes.h).
 EXIT_SUCCESS = 0
 EXIT_BAD_COMMAND_LINE = 1
+EXIT_USER_CANCELLED = 1602
 EXIT_INSTALL_FAILURE = 1603
 
 LOG_NAME = "installation_log.txt"
@@ -149,13 +158,14 @@ def run_program(program, args, timeout=60, stdout=subprocess.PIPE, env=None):
 class StartedInstaller:
     """The installer running in the background; always ended (by its pid) when the block is left."""
 
-    def __init__(self, args=(), stdout=subprocess.DEVNULL):
+    def __init__(self, args=(), stdout=subprocess.DEVNULL, program=INSTALLER):
         self.args = list(args)
         self.stdout = stdout
+        self.program = program
         self.process = None
 
     def __enter__(self):
-        self.process = subprocess.Popen([WINE_ENV, "run", BUILD_DIR, INSTALLER, *self.args], stdout=self.stdout,
+        self.process = subprocess.Popen([WINE_ENV, "run", BUILD_DIR, self.program, *self.args], stdout=self.stdout,
                                         stderr=subprocess.DEVNULL, start_new_session=True)
         return self
 

@@ -1,14 +1,19 @@
-"""What the installer window shows, checked on the real QuorVelSetup.exe under Wine and Xvfb.
+"""What the installer window shows, checked on the real program under Wine and Xvfb.
 
-The window is put into the states of an installation by tests/ui/window_driver.exe (a separate
-test program that finds the window by its title and posts it progress, or shows and labels the
-cancel button and sets the status line as the installation's start does); no download happens.
-Screenshots of the display are read back pixel by pixel; the English and German window, with and
-without the pointer on the cancel button, are kept in <build>/screenshots.
+The program is QuorVelSetupTest.exe (the installer with its download addresses on the local test
+port). Its download is served by a package server that sends 300000 of 1000000 bytes and then
+stalls, so the window stays in its downloading state: status line, Cancel button and a progress
+bar at 30 %. tests/ui/window_driver.exe (a separate test program that finds the window by its
+title) reads the window's state, posts it progress messages and closes it. Screenshots of the
+display are read back pixel by pixel; the English and German window, with and without the pointer
+on the cancel button, are kept in <build>/screenshots.
 """
 import os
 import re
+import select
+import socket
 import subprocess
+import threading
 import time
 import unittest
 
@@ -17,6 +22,9 @@ import harness
 DRIVER = os.path.join(harness.BUILD_DIR, "tests", "ui", "window_driver.exe")
 SCREENSHOTS = os.path.join(harness.BUILD_DIR, "screenshots")
 SCREEN = (1280, 1024)  # the Xvfb screen; without a window manager it is all work area
+
+# A run closed by the user during its download ends as cancelled.
+CANCELLED = harness.seen_exit_code(harness.EXIT_USER_CANCELLED)
 
 WHITE = (255, 255, 255)
 CRIMSON = (220, 20, 60)  # the cancel button's face
@@ -36,6 +44,71 @@ START_TEXTS = {
     "en": ("en_US.UTF-8", "QuorVel installer", "Cancel", "Fetching files..."),
     "de": ("de_AT.UTF-8", "QuorVel Installateur", "Stornieren", "Wird heruntergeladen..."),
 }
+
+
+PACKAGE_SIZE = 1000000
+SENT_BEFORE_STALL = 300000
+TRICKLE_PAUSE = 0.1
+
+
+class StallingPackageServer:
+    """An HTTP server on the test port that answers every request with the headers of a package
+    of PACKAGE_SIZE bytes and its first SENT_BEFORE_STALL bytes, then trickles one byte every
+    TRICKLE_PAUSE seconds until the client goes away or the server is stopped. The trickle keeps
+    the progress all but still (the bar does not move by a pixel within a test) while the
+    download stays alive, so that a cancel is noticed at the next byte."""
+
+    def __init__(self, port):
+        self.port = port
+        self.stopping = threading.Event()
+        self.threads = []
+
+    def __enter__(self):
+        self.listener = socket.create_server(("127.0.0.1", self.port), reuse_port=False)
+        self.listener.settimeout(0.2)
+        accepting = threading.Thread(target=self._accept, daemon=True)
+        accepting.start()
+        self.threads.append(accepting)
+        return self
+
+    def _accept(self):
+        while not self.stopping.is_set():
+            try:
+                connection, _ = self.listener.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            serving = threading.Thread(target=self._serve, args=(connection,), daemon=True)
+            serving.start()
+            self.threads.append(serving)
+
+    def _serve(self, connection):
+        with connection:
+            try:
+                request = b""
+                while b"\r\n\r\n" not in request:
+                    data = connection.recv(4096)
+                    if not data:
+                        return
+                    request += data
+                connection.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\n"
+                                   + f"Content-Length: {PACKAGE_SIZE}\r\n\r\n".encode()
+                                   + bytes(SENT_BEFORE_STALL))
+                while not self.stopping.is_set():
+                    readable, _, _ = select.select([connection], [], [], TRICKLE_PAUSE)
+                    if readable and not connection.recv(4096):
+                        return  # the client closed the connection
+                    connection.sendall(b"\0")
+            except OSError:
+                return
+
+    def __exit__(self, *exc):
+        self.stopping.set()
+        self.listener.close()
+        for thread in self.threads:
+            thread.join(timeout=5)
+        return False
 
 
 def locale_env(locale):
@@ -60,7 +133,7 @@ class Installer:
         self.stdout_path = os.path.join(SCREENSHOTS, "installer_stdout.txt")
         with open(self.stdout_path, "wb") as out:
             self.process = subprocess.Popen(
-                [harness.WINE_ENV, "run", harness.BUILD_DIR, harness.INSTALLER, *self.args],
+                [harness.WINE_ENV, "run", harness.BUILD_DIR, harness.TEST_INSTALLER, *self.args],
                 stdout=out, stderr=subprocess.DEVNULL, env=self.env, start_new_session=True)
         return self
 
@@ -151,10 +224,23 @@ class WindowDisplayTest(unittest.TestCase):
         cls.session = harness.WineSession().__enter__()
         if not os.path.exists(DRIVER):
             raise RuntimeError(f"window driver not built: {DRIVER}")
+        cls.server = StallingPackageServer(harness.test_server_port()).__enter__()
 
     @classmethod
     def tearDownClass(cls):
+        cls.server.__exit__(None, None, None)
         cls.session.__exit__(None, None, None)
+
+    def wait_for_download_state(self, title, status, timeout=20):
+        """The window's state once the start has shown its texts and the stalled download its
+        progress."""
+        deadline = time.monotonic() + timeout
+        while True:
+            state = driver("query", title)
+            if (state["status"] == status and state["button_visible"] == "1"
+                    and int(state["progress_pos"]) >= SENT_BEFORE_STALL) or time.monotonic() > deadline:
+                return state
+            time.sleep(0.2)
 
     def test_title_and_first_log_line_follow_the_interface_language(self):
         for locale, title in TITLES:
@@ -166,24 +252,22 @@ class WindowDisplayTest(unittest.TestCase):
                     first = log_without_stamps()[0]
                     self.assertEqual(("Note", title), first, f"first log line under {locale}")
                     harness.close_with_alt_f4(window)
-                    self.assertEqual(0, run.wait(15), f"exit code under {locale}")
+                    self.assertEqual(CANCELLED, run.wait(15), f"exit code under {locale}")
 
     def test_english_and_german_window_look_hover_and_progress(self):
         for language, (locale, title, label, status) in START_TEXTS.items():
             with self.subTest(language=language), Installer(locale) as run:
                 window = harness.wait_for_window("^" + re.escape(title) + "$")
                 self.check_centred(window, title)
-                driver("cancel", title, label)
-                driver("status", title, status)
-                driver("progress", title, "300000", "1000000")
-                state = driver("query", title)
-                self.assertEqual(("300000", "1000000"), (state["progress_pos"], state["progress_max"]))
+                state = self.wait_for_download_state(title, status)
+                self.assertEqual(str(PACKAGE_SIZE), state["progress_max"], "download size")
+                self.assertLess(int(state["progress_pos"]) - SENT_BEFORE_STALL, 1000, "bytes so far")
                 self.assertEqual((label, status, "1", "11"),
                                  (state["button_text"], state["status"], state["button_visible"],
                                   state["button_type"]), "button text, status, visible, owner-drawn")
                 self.check_look(language, state)
                 harness.close_with_alt_f4(window)
-                self.assertEqual(0, run.wait(15))
+                self.assertEqual(CANCELLED, run.wait(15))
 
     def check_centred(self, window, title):
         state = driver("query", title)
@@ -269,7 +353,7 @@ class WindowDisplayTest(unittest.TestCase):
         self.assertTrue(rest and all(p == WHITE for p in rest),
                         f"unfilled part not white: {sorted(set(rest))}")
 
-    def test_silent_run_stays_hidden_and_ignores_progress(self):
+    def test_silent_run_stays_hidden_prints_its_status_and_ignores_progress(self):
         with Installer("en_US.UTF-8", ["--silent"]) as run:
             state = driver("query", "QuorVel installer")
             self.assertEqual("0", state["visible"], "the window of a silent run is shown")
@@ -280,20 +364,22 @@ class WindowDisplayTest(unittest.TestCase):
             self.assertEqual(("0", "100"), (state["progress_pos"], state["progress_max"]),
                              "progress of a silent run reached the bar")
             driver("close", "QuorVel installer")
-            self.assertEqual(0, run.wait(15))
+            self.assertEqual(CANCELLED, run.wait(15))
+            lines = run.stdout_lines()
+        self.assertEqual(1, lines.count("Fetching files..."), f"status line once, alone: {lines}")
 
     def test_cancel_click_and_alt_f4_end_the_run_alike(self):
         logs = {}
         for way in ("click", "alt+F4"):
             with self.subTest(way=way), Installer("en_US.UTF-8") as run:
                 window = harness.wait_for_window("^QuorVel installer$")
-                driver("cancel", "QuorVel installer", "Cancel")
+                self.wait_for_download_state("QuorVel installer", "Fetching files...")
                 if way == "click":
                     bx, by, bw, bh = rect(driver("query", "QuorVel installer")["button_rect"])
                     harness.click(bx + bw // 2, by + bh // 2)
                 else:
                     harness.close_with_alt_f4(window)
-                self.assertEqual(0, run.wait(15), f"exit code after {way}")
+                self.assertEqual(CANCELLED, run.wait(15), f"exit code after {way}")
                 logs[way] = log_without_stamps()
                 self.assertEqual(("Note", harness.LAST_LOG_LINE), logs[way][-1])
         self.assertEqual(logs["click"], logs["alt+F4"], "the two ways of closing logged differently")

@@ -1,0 +1,137 @@
+#include "install/pipeline.h"
+
+#include <exception>
+#include <system_error>
+#include <utility>
+
+#include "common/log.h"
+#include "common/system_error_text.h"
+#include "install/build_choice.h"
+#include "install/cleanup.h"
+#include "install/download_stage.h"
+#include "install/extract_stage.h"
+#include "install/run_paths.h"
+#include "install/setup_stage.h"
+#include "install/window_messages.h"
+
+InstallationPipeline::InstallationPipeline(StageHost& host) : m_host(host) {}
+
+InstallationPipeline::~InstallationPipeline() {
+    // The close handling has joined the last worker; this only guards an abnormal end.
+    if (m_worker.joinable()) {
+        g_cancelRequested.exchange(true);
+        m_worker.join();
+    }
+}
+
+void InstallationPipeline::StartInstallation() {
+    if (g_cancelRequested.load()) return;
+    m_window = m_host.WindowHandle();
+    m_choices = m_host.Choices();
+    m_host.ShowCancelButton();
+
+    const std::wstring workFolder = m_host.WorkFolder();
+    if (!CreateDirectoryW(workFolder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        ReportError(SystemErrorText("Creating work folder"));
+        return;
+    }
+    m_packagePath = workFolder + kPackageFileName;
+    if (!m_choices.use32Bit) m_choices.use32Bit = ChooseUse32Bit();
+
+    m_host.SetStatusText(m_host.Text(TEXT_FETCHING));
+    Log(LogLevel::Note, "Online installation started");
+    StartWorker(DownloadStage);
+}
+
+void InstallationPipeline::OnDownloadDone() {
+    if (g_cancelRequested.load()) return;
+    StartStage(TEXT_EXTRACTING, ExtractStage);
+}
+
+void InstallationPipeline::OnExtractDone() {
+    if (g_cancelRequested.load()) return;
+    StartStage(TEXT_PREPARING, SetupStage);
+}
+
+void InstallationPipeline::OnInstallFailed() {
+    if (g_cancelRequested.load()) return;
+    std::string message;
+    {
+        std::lock_guard<std::mutex> lock(m_failureLock);
+        message = std::exchange(m_failure, std::string());
+    }
+    if (message.empty()) return;
+    m_host.ShowFailure(message);
+    PostMessageW(m_host.WindowHandle(), WM_CLOSE, 0, 0);
+}
+
+void InstallationPipeline::Close() {
+    Log(LogLevel::Note, "Closing...");
+    g_cancelRequested.exchange(true);
+    RecordOutcome(RunOutcome::Cancelled);
+    // A setup program may still run: it is not terminated. Its handle is taken over here and
+    // closed only after the join, when the worker's wait on it has ended.
+    const HANDLE childProcess = g_childProcess.exchange(nullptr);
+    JoinWorker();
+    if (childProcess) CloseHandle(childProcess);
+    CleanUpTempFiles(ExtractionFolder(), m_host.Choices().silent);
+    PostMessageW(m_host.WindowHandle(), WM_DESTROY, 0, 0);
+}
+
+int InstallationPipeline::ExitCode() const { return ExitCodeFor(m_outcome.load()); }
+
+std::wstring InstallationPipeline::ExtractionFolder() const {
+    return ExtractionFolderOf(m_packagePath.empty() ? m_host.WorkFolder() : m_packagePath);
+}
+
+void InstallationPipeline::ReportError(const std::string& message) {
+    LogError(message);
+    if (g_cancelRequested.load()) return;
+    RecordOutcome(RunOutcome::Failed);
+    {
+        std::lock_guard<std::mutex> lock(m_failureLock);
+        if (m_failure.empty()) m_failure = message;
+    }
+    PostMessageW(m_window ? m_window : m_host.WindowHandle(), WM_INSTALL_FAILED, 0, 0);
+}
+
+void InstallationPipeline::RecordOutcome(RunOutcome outcome) {
+    RunOutcome pending = RunOutcome::Pending;
+    m_outcome.compare_exchange_strong(pending, outcome);
+}
+
+void InstallationPipeline::HideWindow() const {
+    // ShowWindowAsync only posts the request, so a UI thread busy joining this worker cannot
+    // block it.
+    ShowWindowAsync(m_window, SW_HIDE);
+}
+
+void InstallationPipeline::StartStage(TextIndex line, StageBody body) {
+    JoinWorker();  // the worker that posted the message being handled is finishing
+    m_host.SetStatusText(m_host.Text(line));
+    StartWorker(body);
+}
+
+void InstallationPipeline::StartWorker(StageBody body) {
+    try {
+        m_worker = std::thread(RunStage, body, std::ref(*this));
+    } catch (const std::system_error& error) {
+        ReportError(std::string("Starting the installation worker failed: ") + error.what());
+    }
+}
+
+// The whole body of a worker thread. An exception must not end the process from a worker: it
+// fails the run like any other stage failure.
+void InstallationPipeline::RunStage(StageBody body, InstallationPipeline& run) {
+    try {
+        body(run);
+    } catch (const std::exception& error) {
+        run.ReportError(std::string("Unexpected error in the installation: ") + error.what());
+    } catch (...) {
+        run.ReportError("Unexpected error in the installation");
+    }
+}
+
+void InstallationPipeline::JoinWorker() {
+    if (m_worker.joinable()) m_worker.join();
+}

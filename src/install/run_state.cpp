@@ -1,0 +1,16 @@
+#include "install/run_state.h"
+
+#include "common/exit_codes.h"
+
+std::atomic<bool> g_cancelRequested{false};
+std::atomic<HANDLE> g_childProcess{nullptr};
+
+int ExitCodeFor(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::ReachedInstaller: return exit_code::kSuccess;
+        case RunOutcome::Cancelled: return exit_code::kUserCancelled;
+        case RunOutcome::Pending:  // the loop ended without any stage deciding: not a good install
+        case RunOutcome::Failed: break;
+    }
+    return exit_code::kInstallFailure;
+}

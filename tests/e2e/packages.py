@@ -1,0 +1,107 @@
+"""Test setup packages, written with Python's zipfile (an archive writer independent of ours).
+
+A package holds the stand-in programs built for Windows (tests/standins) under the names the
+installer looks for, and their configuration "standin.cfg" (see standin.cpp): where they record
+how they were started, how long each waits, which file one of them keeps open.
+"""
+
+import os
+import random
+import zipfile
+
+
+def windows_path(linux_path):
+    """The path under Wine's drive Z:, which maps the Linux root."""
+    return "Z:" + os.path.abspath(linux_path).replace("/", "\\")
+
+
+class StandinPackage:
+    """Describes one package; write() makes the ZIP file."""
+
+    def __init__(self, standin_dir, record_file):
+        self.standin_dir = standin_dir
+        self.record_file = record_file
+        self.programs = {"vcredist.exe": "vcredist.exe", "Installer.exe": "Installer.exe"}
+        self.settings = {}
+        self.extra_entries = []  # (name, bytes or None for a folder entry)
+
+    def without(self, name):
+        self.programs.pop(name, None)
+        return self
+
+    def with_program(self, name):
+        self.programs[name] = name
+        return self
+
+    def wait(self, role, milliseconds):
+        self.settings[f"{role}.wait_ms"] = str(milliseconds)
+        return self
+
+    def hold_open(self, role, file_name, milliseconds):
+        self.settings[f"{role}.hold"] = file_name
+        self.settings[f"{role}.hold_ms"] = str(milliseconds)
+        return self
+
+    def with_payload(self, name, size, seed=1):
+        """An incompressible file, to make the package big enough to watch its progress."""
+        self.extra_entries.append((name, random.Random(seed).randbytes(size)))
+        return self
+
+    def with_entries(self, count, prefix="data/"):
+        """Many small files in one folder, so the extraction takes visible steps."""
+        self.extra_entries.append((prefix, None))
+        for i in range(count):
+            self.extra_entries.append((f"{prefix}file{i:04d}.txt", (f"entry {i}\n" * 40).encode()))
+        return self
+
+    def configuration(self):
+        lines = [f"log={windows_path(self.record_file)}"]
+        lines += [f"{key}={value}" for key, value in sorted(self.settings.items())]
+        return "\r\n".join(lines) + "\r\n"
+
+    def write(self, path):
+        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+        with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED) as archive:
+            archive.writestr("standin.cfg", self.configuration())
+            for name, source in self.programs.items():
+                archive.write(os.path.join(self.standin_dir, source), name)
+            for name, data in self.extra_entries:
+                if data is None:
+                    archive.writestr(zipfile.ZipInfo(name), b"")
+                else:
+                    archive.writestr(name, data, compress_type=zipfile.ZIP_STORED)
+        return path
+
+
+def write_empty_package(path):
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    with zipfile.ZipFile(path, "w"):
+        pass
+    return path
+
+
+def write_corrupt_package(path, size=4096):
+    """Bytes that are no ZIP archive at all."""
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    with open(path, "wb") as file:
+        file.write(random.Random(7).randbytes(size))
+    return path
+
+
+def read_records(record_file):
+    """The stand-ins' records: a list of dicts with kind, role, time and, for a start, cwd and
+    command_line (exactly as GetCommandLineW gave it)."""
+    records = []
+    if not os.path.exists(record_file):
+        return records
+    with open(record_file, encoding="utf-8") as file:
+        for line in file.read().split("\n"):
+            if not line:
+                continue
+            fields = line.split("\t")
+            record = {"kind": fields[0], "role": fields[1], "time": int(fields[2])}
+            if fields[0] == "start":
+                record["cwd"] = fields[3]
+                record["command_line"] = fields[4] if len(fields) > 4 else ""
+            records.append(record)
+    return records
