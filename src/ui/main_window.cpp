@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <commctrl.h>
+#include <uxtheme.h>
 
 #include "common/console.h"
 #include "common/log.h"
@@ -9,8 +10,28 @@
 #include "ui/globals.h"
 #include "ui/product_name.h"
 #include "ui/resources/resource_ids.h"
+#include "ui/translations.h"
+#include "ui/window_placement.h"
 
 namespace {
+
+constexpr COLORREF kWhite = RGB(255, 255, 255);
+constexpr COLORREF kProgressBarColor = RGB(236, 14, 36);
+constexpr COLORREF kButtonFaceColor = RGB(220, 20, 60);
+constexpr int kButtonCornerSize = 5;
+// A status line still being shown by a worker must not hold it for long while the UI thread
+// is busy (for example joining that very worker): the update is dropped after this time.
+constexpr UINT kWorkerStatusTimeoutMs = 2000;
+
+unique_gdi<HFONT> CreateStatusFont() {
+    return unique_gdi<HFONT>(CreateFontW(22, 0, 0, 0, 300, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                         OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS,
+                                         CLEARTYPE_QUALITY, VARIABLE_PITCH, L"Arial"));
+}
+
+bool OnThreadOf(HWND window) {
+    return GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
+}
 
 std::wstring TemporaryFolder() {
     std::wstring folder(MAX_PATH + 1, L'\0');
@@ -68,16 +89,6 @@ std::wstring CMainWindow::Text(TextIndex index) const {
     return index < m_texts.size() ? m_texts[index] : std::wstring();
 }
 
-void CMainWindow::SetStatusText(std::wstring text) {
-    if (m_choices.silent) {
-        WriteConsoleLine(text);
-        return;
-    }
-    if (g_cancelRequested.load()) return;
-    InvalidateRect(m_hWnd, nullptr, TRUE);
-    SetDlgItemTextW(m_hWnd, IDC_STATUS_TEXT, text.c_str());
-}
-
 void CMainWindow::ShowCancelButton() {
     const HWND button = GetDlgItem(m_hWnd, IDC_CANCEL_BUTTON);
     ShowWindow(button, SW_SHOW);
@@ -114,12 +125,49 @@ std::optional<LRESULT> CMainWindow::OnCancelCommand(WPARAM, LPARAM) {
 }
 
 std::optional<LRESULT> CMainWindow::OnInitDialog(WPARAM, LPARAM) {
+    const auto module = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(m_hWnd, GWLP_HINSTANCE));
+    CenterWindow(m_hWnd);
+    const HICON icon = LoadIconW(module, MAKEINTRESOURCEW(IDI_APP_ICON));
+    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    LoadTranslation(TranslationIdForUser(), m_texts, module);
+
+    m_progressBar = GetDlgItem(m_hWnd, IDC_PROGRESS_BAR);
+    // A themed progress bar ignores its colours; where a theme would apply to it (some systems
+    // theme every common control), the bar is switched back to the classic look.
+    SetWindowTheme(m_progressBar, L" ", L" ");
+    SendMessageW(m_progressBar, PBM_SETBKCOLOR, 0, kWhite);
+    SendMessageW(m_progressBar, PBM_SETBARCOLOR, 0, kProgressBarColor);
+
+    m_cancelButton.SubclassWindow(GetDlgItem(m_hWnd, IDC_CANCEL_BUTTON));
+    m_cancelButton.m_textColor = kWhite;
+    m_cancelButton.m_faceColor = kButtonFaceColor;
+    m_cancelButton.m_cornerSize = kButtonCornerSize;
+
+    m_statusText = GetDlgItem(m_hWnd, IDC_STATUS_TEXT);
+    m_statusFont = CreateStatusFont();
+    SendMessageW(m_statusText, WM_SETFONT, reinterpret_cast<WPARAM>(m_statusFont.get()), TRUE);
+
     std::wstring title = Utf8ToWide(GetProductName());
     const std::wstring titleLine = Text(TEXT_INSTALLER);
     if (!titleLine.empty()) title += L" " + titleLine;
     Log(LogLevel::Note, WideToUtf8(title));
     SetWindowTextW(m_hWnd, title.c_str());
     return 0;  // no default focus
+}
+
+void CMainWindow::SetStatusText(std::wstring text) {
+    if (m_choices.silent) {
+        WriteConsoleLine(text);
+        return;
+    }
+    if (g_cancelRequested.load()) return;
+    InvalidateRect(m_hWnd, nullptr, TRUE);
+    if (OnThreadOf(m_statusText)) {
+        SetWindowTextW(m_statusText, text.c_str());
+    } else {
+        SendMessageTimeoutW(m_statusText, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                            SMTO_NORMAL, kWorkerStatusTimeoutMs, nullptr);
+    }
 }
 
 // The dialog itself is destroyed by the destructor; here only the message loop is ended, with
@@ -135,10 +183,28 @@ std::optional<LRESULT> CMainWindow::OnClose(WPARAM, LPARAM) {
     return 0;
 }
 
-// The dialog's own painting and the static's default colours.
-std::optional<LRESULT> CMainWindow::OnPaint(WPARAM, LPARAM) { return std::nullopt; }
+// The whole client area white; the dialog's default erasing runs first.
+std::optional<LRESULT> CMainWindow::OnPaint(WPARAM, LPARAM) {
+    RECT client{};
+    GetClientRect(m_hWnd, &client);
+    PAINTSTRUCT paint{};
+    const HDC dc = BeginPaint(m_hWnd, &paint);
+    {
+        const unique_gdi<HBRUSH> brush(CreateSolidBrush(kWhite));
+        const unique_gdi<HPEN> pen(CreatePen(PS_SOLID, 1, kWhite));
+        SetBkMode(dc, TRANSPARENT);
+        const ScopedSelection brushSelection(dc, brush.get());
+        const ScopedSelection penSelection(dc, pen.get());
+        Rectangle(dc, client.left, client.top, client.right, client.bottom);
+    }
+    EndPaint(m_hWnd, &paint);
+    return 0;
+}
 
-std::optional<LRESULT> CMainWindow::OnCtlColorStatic(WPARAM, LPARAM) { return std::nullopt; }
+// No background of its own: the status line is drawn over the white client area.
+std::optional<LRESULT> CMainWindow::OnCtlColorStatic(WPARAM, LPARAM) {
+    return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+}
 
 std::optional<LRESULT> CMainWindow::OnInstallStart(WPARAM, LPARAM) {
     m_pipeline.StartInstallation();
@@ -148,9 +214,8 @@ std::optional<LRESULT> CMainWindow::OnInstallStart(WPARAM, LPARAM) {
 // Position and maximum are full 32-bit values: a download's byte counts exceed 65535.
 std::optional<LRESULT> CMainWindow::OnInstallProgress(WPARAM position, LPARAM maximum) {
     if (m_choices.silent || g_cancelRequested.load()) return 0;
-    const HWND bar = GetDlgItem(m_hWnd, IDC_PROGRESS_BAR);
-    SendMessageW(bar, PBM_SETRANGE32, 0, maximum);
-    SendMessageW(bar, PBM_SETPOS, position, 0);
+    SendMessageW(m_progressBar, PBM_SETRANGE32, 0, maximum);
+    SendMessageW(m_progressBar, PBM_SETPOS, position, 0);
     return 0;
 }
 

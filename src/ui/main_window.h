@@ -10,7 +10,9 @@
 
 #include "install/pipeline.h"
 #include "install/stage_host.h"
+#include "ui/custom_button.h"
 #include "ui/dialog_dispatch.h"
+#include "ui/gdi_object.h"
 
 class CMainWindow : public CDialogWindow, public StageHost {
 public:
@@ -68,6 +70,10 @@ private:
     std::optional<LRESULT> OnExtractDone(WPARAM wParam, LPARAM lParam);
     std::optional<LRESULT> OnInstallFailed(WPARAM wParam, LPARAM lParam);
 
+    HWND m_progressBar = nullptr;     // control 1001
+    CCustomButton m_cancelButton;     // serves control 1004
+    HWND m_statusText = nullptr;      // control 1002
+    unique_gdi<HFONT> m_statusFont;   // kept for the status line's life
     std::wstring m_workPath;          // temporary folder + product name + "\"
     std::vector<std::wstring> m_texts;  // translated lines, indexed by TextIndex
     bool m_consoleAttached = false;
