@@ -2,9 +2,14 @@
 
 #include <objbase.h>
 
+#include <chrono>
+#include <memory>
+#include <thread>
+
 #include "common/log.h"
 #include "common/system_error_text.h"
 #include "common/text.h"
+#include "common/unique_handle.h"
 #include "install/download_url.h"
 #include "install/pipeline.h"
 #include "install/run_state.h"
@@ -96,25 +101,77 @@ HRESULT STDMETHODCALLTYPE DownloadStatusHandler::OnResponse(DWORD responseCode, 
     return responseCode >= kFirstHttpErrorStatus ? E_ABORT : S_OK;
 }
 
+namespace {
+
+// One transfer of the package. It runs on a thread of its own because URLDownloadToFileW cannot
+// be stopped from outside: a cancel reaches it only through the next progress call, and a server
+// that has gone silent makes none. The stage waits for the transfer only while the run is not
+// cancelled; a transfer that does not end soon after a cancel is left behind with this shared
+// state, which is all it touches, and ends with the process.
+struct Transfer {
+    std::wstring url;
+    std::wstring packagePath;
+    HWND window = nullptr;
+    unique_handle finished{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    bool done = false;
+    std::string failure;  // the failure text, made on the transfer's thread right after the call
+};
+
+void RunTransfer(const std::shared_ptr<Transfer>& transfer) {
+    {
+        ComApartment com;
+        DownloadStatusHandler handler(transfer->window);
+        const HRESULT result = URLDownloadToFileW(nullptr, transfer->url.c_str(), transfer->packagePath.c_str(), 0,
+                                                  static_cast<IBindStatusCallback*>(&handler));
+        const DWORD error = DownloadError(result, handler, transfer->packagePath);
+        transfer->done = error == ERROR_SUCCESS;
+        if (!transfer->done) {
+            SetLastError(error);
+            transfer->failure = SystemErrorText("Downloading install files");
+        }
+    }
+    SetEvent(transfer->finished.get());
+}
+
+constexpr DWORD kCancelPollMilliseconds = 100;
+constexpr auto kGraceAfterCancel = std::chrono::seconds(3);
+
+// Waits for the transfer; true when it ended, false when the run was cancelled and the transfer
+// did not end within the grace period.
+bool WaitForTransfer(const Transfer& transfer) {
+    auto cancelSeen = std::chrono::steady_clock::time_point::max();
+    while (WaitForSingleObject(transfer.finished.get(), kCancelPollMilliseconds) == WAIT_TIMEOUT) {
+        const auto now = std::chrono::steady_clock::now();
+        if (g_cancelRequested.load() && cancelSeen == std::chrono::steady_clock::time_point::max()) cancelSeen = now;
+        if (now - cancelSeen >= kGraceAfterCancel) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 void DownloadStage(InstallationPipeline& run) {
     const bool use32Bit = run.Choices().use32Bit;
     Log(LogLevel::Note, use32Bit ? "Installing 32 bit app build" : "Installing 64 bit app build");
-    const std::wstring url = WidenBytes(use32Bit ? GetDownloadUrl32() : GetDownloadUrl64());
-    const std::wstring& packagePath = run.PackagePath();
-    Log(LogLevel::Note, "Downloading install files to: ", WideToUtf8(packagePath));
+    auto transfer = std::make_shared<Transfer>();
+    transfer->url = WidenBytes(use32Bit ? GetDownloadUrl32() : GetDownloadUrl64());
+    transfer->packagePath = run.PackagePath();
+    transfer->window = run.Window();
+    Log(LogLevel::Note, "Downloading install files to: ", WideToUtf8(transfer->packagePath));
 
     bool done = false;
     std::string failure;
-    {
-        ComApartment com;
-        DownloadStatusHandler handler(run.Window());
-        const HRESULT result = URLDownloadToFileW(nullptr, url.c_str(), packagePath.c_str(), 0,
-                                                  static_cast<IBindStatusCallback*>(&handler));
-        const DWORD error = DownloadError(result, handler, packagePath);
-        done = error == ERROR_SUCCESS;
-        if (!done) {
-            SetLastError(error);
-            failure = SystemErrorText("Downloading install files");
+    if (!transfer->finished) {
+        failure = SystemErrorText("Downloading install files");
+    } else {
+        std::thread worker(RunTransfer, transfer);
+        if (WaitForTransfer(*transfer)) {
+            worker.join();
+            done = transfer->done;
+            failure = transfer->failure;
+        } else {
+            worker.detach();
+            LogWarning("The download did not stop after the cancel; it is left to end with the program");
         }
     }
 

@@ -11,6 +11,8 @@ Modes:
              after each (a cancel can land mid-transfer)
     404      every request answered "404 Not Found"
     drop     Content-Length of the whole file, then half the body, then the connection is cut
+    stall    Content-Length of the whole file, then half the body, then silence (the connection
+             stays open until the server is stopped)
 Every request's path is appended to the requests file, one per line, before it is answered.
 "Nothing listening" is simply the port without a server.
 """
@@ -64,6 +66,11 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
                 self.wfile.write(body[at:at + piece])
                 self.wfile.flush()
                 time.sleep(SLOW_PAUSE)
+        elif mode == "stall":
+            self.wfile.write(body[: len(body) // 2])
+            self.wfile.flush()
+            while not self.server.stopping:
+                time.sleep(0.1)
         elif mode == "drop":
             self.wfile.write(body[: len(body) // 2])
             self.wfile.flush()
@@ -156,7 +163,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--root", required=True)
-    parser.add_argument("--mode", default="normal", choices=["normal", "chunked", "slowchunked", "slow", "404", "drop"])
+    parser.add_argument("--mode", default="normal", choices=["normal", "chunked", "slowchunked", "slow", "404", "drop", "stall"])
     parser.add_argument("--requests", required=True)
     parser.add_argument("--piece", type=int, default=4096)
     options = parser.parse_args()
@@ -166,6 +173,7 @@ def main():
     server.mode = options.mode
     server.requests_file = options.requests
     server.piece = max(1, options.piece)
+    server.stopping = False
     try:
         server.serve_forever()
     except KeyboardInterrupt:

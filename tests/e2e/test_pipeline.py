@@ -434,6 +434,27 @@ class PipelineTest(unittest.TestCase):
         self.assertNothingRun()
         self.assertNoExtractionFolder()
 
+    def test_cancel_while_the_server_has_gone_silent(self):
+        # No progress call comes while the server says nothing: the cancel must not wait for one.
+        self.publish(self.package().with_payload("payload.bin", 2_000_000).write)
+        watch = WindowWatch()
+        try:
+            with PackageServer(self.site, PORT, mode="stall"):
+                with harness.StartedInstaller([], program=self.program("QuorVelSetupTest.exe")) as run:
+                    watch.wait_for(lambda e: e["kind"] == "window" and e["status"] == FETCHING and e["position"] > 0,
+                                   30, "download progress")
+                    time.sleep(1.0)  # the half body is in, the rest never comes
+                    self.click_cancel(watch)
+                    code = run.wait(30)
+        finally:
+            watch.stop()
+        self.assertExit(harness.EXIT_USER_CANCELLED, code)
+        notes = [m for level, m in log_entries() if level == "Note"]
+        self.assertIn("Downloading canceled", notes)
+        self.assertEqual("Main window destroyed, exiting...", notes[-1])
+        self.assertNothingRun()
+        self.assertNoExtractionFolder()
+
     def test_cancel_during_the_extraction(self):
         package = self.package()
         for folder in range(6):  # many entries, in several folders (one huge folder is slow in Wine)
