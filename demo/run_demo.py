@@ -137,6 +137,16 @@ def bar_fill(path, window):
     return red / max(width, 1)
 
 
+def photograph(out, name, window):
+    """A screenshot of the display, and beside it one cropped to the window (for documents)."""
+    path = harness.screenshot(os.path.join(out, f"{name}.png"))
+    g = harness.window_geometry(window)
+    margin = 12
+    crop = f"{g['WIDTH'] + 2 * margin}x{g['HEIGHT'] + 2 * margin}+{max(g['X'] - margin, 0)}+{max(g['Y'] - margin, 0)}"
+    subprocess.run(["convert", path, "-crop", crop, "+repage", os.path.join(out, f"{name}-window.png")], check=True)
+    return path
+
+
 def interactive_run(out):
     """Runs the installer as a user would and photographs each phase; returns (exit code, shots)."""
     _, fetching, extracting, preparing = LANGUAGES[OPTIONS.lang]
@@ -148,17 +158,17 @@ def interactive_run(out):
             raise SystemExit("demo: the download did not start; see the log")
         window = harness.wait_for_window("^QuorVel ", timeout=30)
         time.sleep(1.5)
-        first = harness.screenshot(os.path.join(out, f"1-fetching-{OPTIONS.lang}.png"))
+        first = photograph(out, f"1-fetching-{OPTIONS.lang}", window)
         time.sleep(1.0)
-        second = harness.screenshot(os.path.join(out, f"1-fetching-{OPTIONS.lang}-later.png"))
+        second = photograph(out, f"1-fetching-{OPTIONS.lang}-later", window)
         shots.append((fetching, first, f"bar {bar_fill(first, window):.0%}"))
         shots.append((fetching, second, f"bar {bar_fill(second, window):.0%} (it moves)"))
         # A third of the way through the entries, so that the bar shows the extraction's own steps.
         if wait_for_log("Extracting product/data/record0400", process, 120):
-            shots.append((extracting, harness.screenshot(os.path.join(out, f"2-extracting-{OPTIONS.lang}.png")), ""))
+            shots.append((extracting, photograph(out, f"2-extracting-{OPTIONS.lang}", window), ""))
         if wait_for_log("vcredist.exe Args: ", process, 120):
             time.sleep(0.3)
-            shots.append((preparing, harness.screenshot(os.path.join(out, f"3-preparing-{OPTIONS.lang}.png")), ""))
+            shots.append((preparing, photograph(out, f"3-preparing-{OPTIONS.lang}", window), ""))
         code = process.wait(timeout=180)
     finally:
         harness._stop(process)
