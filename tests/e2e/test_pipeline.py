@@ -410,16 +410,21 @@ class PipelineTest(unittest.TestCase):
             harness.screenshot(os.path.join(screenshot_folder(), shot))
         harness.click(*button)
 
-    def test_cancel_during_the_download(self):
+    def cancel_mid_download(self, watch, server_mode, pause=0.0):
+        """Clicks Cancel once the download shows progress; returns the exit code (None: still running)."""
         self.publish(self.package().with_payload("payload.bin", 2_000_000).write)
+        with PackageServer(self.site, PORT, mode=server_mode, piece=4096):
+            with harness.StartedInstaller([], program=self.program("QuorVelSetupTest.exe")) as run:
+                watch.wait_for(lambda e: e["kind"] == "window" and e["status"] == FETCHING and e["position"] > 0,
+                               30, "download progress")
+                time.sleep(pause)
+                self.click_cancel(watch)
+                return run.wait(30)
+
+    def test_cancel_during_the_download(self):
         watch = WindowWatch()
         try:
-            with PackageServer(self.site, PORT, mode="slow", piece=4096) as server:
-                with harness.StartedInstaller([], program=self.program("QuorVelSetupTest.exe")) as run:
-                    watch.wait_for(lambda e: e["kind"] == "window" and e["status"] == FETCHING and e["position"] > 0,
-                                   30, "download progress")
-                    self.click_cancel(watch)
-                    code = run.wait(30)
+            code = self.cancel_mid_download(watch, "slow")
         finally:
             watch.stop()
         self.assertExit(harness.EXIT_USER_CANCELLED, code)
@@ -436,16 +441,9 @@ class PipelineTest(unittest.TestCase):
 
     def test_cancel_while_the_server_has_gone_silent(self):
         # No progress call comes while the server says nothing: the cancel must not wait for one.
-        self.publish(self.package().with_payload("payload.bin", 2_000_000).write)
         watch = WindowWatch()
         try:
-            with PackageServer(self.site, PORT, mode="stall"):
-                with harness.StartedInstaller([], program=self.program("QuorVelSetupTest.exe")) as run:
-                    watch.wait_for(lambda e: e["kind"] == "window" and e["status"] == FETCHING and e["position"] > 0,
-                                   30, "download progress")
-                    time.sleep(1.0)  # the half body is in, the rest never comes
-                    self.click_cancel(watch)
-                    code = run.wait(30)
+            code = self.cancel_mid_download(watch, "stall", pause=1.0)  # half the body is in, no more comes
         finally:
             watch.stop()
         self.assertExit(harness.EXIT_USER_CANCELLED, code)
