@@ -13,6 +13,7 @@ import select
 import signal
 import subprocess
 import time
+import unittest
 from dataclasses import dataclass
 
 SOURCE_DIR = os.environ.get("QV_SOURCE_DIR") or os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -95,6 +96,18 @@ class WineSession:
             subprocess.run([WINE_ENV, "stop", BUILD_DIR], check=False, stdout=subprocess.DEVNULL)
         return False
 
+
+
+class WineTestCase(unittest.TestCase):
+    """A test class whose tests share one Wine session (prefix and display) for the whole class."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = WineSession().__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.__exit__(None, None, None)
 
 def _stop(process):
     """Ends a program this harness started (its own process group) and reaps it."""

@@ -58,14 +58,7 @@ REJECTED_CASES = [
 ]
 
 
-class CommandLineTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = harness.WineSession().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
+class CommandLineTest(harness.WineTestCase):
 
     def run_installer(self, args, **kwargs):
         harness.remove_log()

@@ -149,14 +149,7 @@ class WindowWatch:
         self.process.stdout.close()
 
 
-class PipelineTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = harness.WineSession().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
+class PipelineTest(harness.WineTestCase):
 
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="qv-pipeline-")

@@ -24,14 +24,7 @@ def dialog_base_units():
     return horizontal, vertical
 
 
-class InteractiveRunTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = harness.WineSession().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
+class InteractiveRunTest(harness.WineTestCase):
 
     def test_the_dialog_has_the_template_size_and_closes_with_alt_f4(self):
         horizontal, vertical = dialog_base_units()

@@ -218,10 +218,10 @@ def log_without_stamps():
     return harness.log_entries()
 
 
-class WindowDisplayTest(unittest.TestCase):
+class WindowDisplayTest(harness.WineTestCase):
     @classmethod
     def setUpClass(cls):
-        cls.session = harness.WineSession().__enter__()
+        super().setUpClass()
         if not os.path.exists(DRIVER):
             raise RuntimeError(f"window driver not built: {DRIVER}")
         cls.server = StallingPackageServer(harness.test_server_port()).__enter__()
@@ -229,7 +229,7 @@ class WindowDisplayTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.server.__exit__(None, None, None)
-        cls.session.__exit__(None, None, None)
+        super().tearDownClass()
 
     def wait_for_download_state(self, title, status, timeout=20):
         """The window's state once the start has shown its texts and the stalled download its
