@@ -2,83 +2,90 @@
 
 #include <commctrl.h>
 
+#include "common/system_library.h"
+#include "ui/dialog_dispatch.h"
+#include "ui/dpi_scale.h"
 #include "ui/gdi_object.h"
 
 namespace {
-// The dialog sends child notifications back to the child as the message number + 0x2000.
-constexpr UINT kReflectedDrawItem = 0x2000 + WM_DRAWITEM;
+constexpr UINT kReflectedDrawItem = kReflectedMessageBase + WM_DRAWITEM;
 constexpr UINT kRedrawNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;
-constexpr wchar_t kObjectProperty[] = L"QuorVel.CCustomButton";
 constexpr int kLabelCapacity = 260;
+constexpr int kOutlineWidth = 1;   // at 96 DPI
+constexpr int kPressedOffset = 1;  // the pressed label moves this far right and down, at 96 DPI
+// One subclass of ours per button; the id tells it apart from others' subclasses.
+constexpr UINT_PTR kSubclassId = 1;
 
 struct StateColours {
     COLORREF face;
     COLORREF outline;
     COLORREF label;
 };
+
+// comctl32 is not one of Windows' KnownDLLs: it is reached in System32 only, by name.
+decltype(&SetWindowSubclass) SetSubclass() {
+    static const auto function =
+        SystemFunction<decltype(&SetWindowSubclass)>(L"comctl32.dll", "SetWindowSubclass");
+    return function;
+}
+
+decltype(&RemoveWindowSubclass) RemoveSubclass() {
+    static const auto function =
+        SystemFunction<decltype(&RemoveWindowSubclass)>(L"comctl32.dll", "RemoveWindowSubclass");
+    return function;
+}
+
+LRESULT CallNextProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    static const auto next =
+        SystemFunction<decltype(&DefSubclassProc)>(L"comctl32.dll", "DefSubclassProc");
+    return next ? next(window, message, wParam, lParam) : DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool IsKeyMessage(UINT message) {
+    return message == WM_KEYDOWN || message == WM_KEYUP || message == WM_CHAR;
+}
 }  // namespace
 
 CCustomButton::CCustomButton()
     : m_textColor(GetSysColor(COLOR_BTNTEXT)), m_faceColor(GetSysColor(COLOR_BTNFACE)) {}
 
 CCustomButton::~CCustomButton() {
-    // Normally the dialog has destroyed the button by now; if not, hand it back its own
-    // procedure so that no message reaches a gone object.
-    if (m_window != nullptr) Detach();
+    // Normally the dialog has destroyed the button by now; if not, take this object out of its
+    // procedures so that no message reaches a gone object.
+    if (m_window != nullptr) Unsubclass();
 }
 
 bool CCustomButton::SubclassWindow(HWND button) {
     if (m_window != nullptr || button == nullptr) return false;
-    // The object must be findable before the first message arrives through the new procedure.
-    if (!SetPropW(button, kObjectProperty, this)) return false;
-    m_window = button;
-    const auto previous = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(
-        button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CCustomButton::WindowProc)));
-    if (previous == nullptr) {
-        RemovePropW(button, kObjectProperty);
-        m_window = nullptr;
+    const auto setSubclass = SetSubclass();
+    if (setSubclass == nullptr ||
+        !setSubclass(button, &CCustomButton::SubclassProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this)))
         return false;
-    }
-    m_previousProc = previous;
+    m_window = button;
     SendMessageW(button, BM_SETSTYLE, BS_OWNERDRAW, TRUE);
     return true;
 }
 
-LRESULT CALLBACK CCustomButton::WindowProc(HWND window, UINT message, WPARAM wParam,
-                                           LPARAM lParam) {
-    auto* self = static_cast<CCustomButton*>(GetPropW(window, kObjectProperty));
-    if (self == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-    return self->Route(message, wParam, lParam);
+void CCustomButton::SetDpi(UINT dpi) {
+    m_dpi = dpi;
+    if (m_window != nullptr) InvalidateRect(m_window, nullptr, TRUE);
 }
 
-LRESULT CCustomButton::Route(UINT message, WPARAM wParam, LPARAM lParam) {
-    ++m_messageDepth;
-    const HWND window = m_window;
+LRESULT CALLBACK CCustomButton::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
+                                             UINT_PTR, DWORD_PTR self) {
+    auto& button = *reinterpret_cast<CCustomButton*>(self);
     LRESULT result = 0;
-    if (!ProcessMessage(message, wParam, lParam, result)) {
-        result = CallWindowProcW(m_previousProc, window, message, wParam, lParam);
-        if (message == WM_NCDESTROY) {
-            Detach();
-            m_finished = true;
-        }
-    }
-    if (--m_messageDepth == 0 && m_finished) {
-        m_window = nullptr;
-        m_finished = false;
-        m_hover = false;
-    }
-    return result;
+    if (button.ProcessMessage(message, wParam, lParam, result)) return result;
+    // comctl32 keeps the subclass alive until the messages nested in this one have returned.
+    if (message == WM_NCDESTROY) button.Unsubclass();
+    return CallNextProcedure(window, message, wParam, lParam);
 }
 
-// Puts the button's previous procedure back, unless someone has subclassed it after us (then
-// taking ourselves out would cut them off too).
-void CCustomButton::Detach() {
-    const auto current =
-        reinterpret_cast<WNDPROC>(GetWindowLongPtrW(m_window, GWLP_WNDPROC));
-    if (m_previousProc != DefWindowProcW && current == &CCustomButton::WindowProc) {
-        SetWindowLongPtrW(m_window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_previousProc));
-    }
-    RemovePropW(m_window, kObjectProperty);
+void CCustomButton::Unsubclass() {
+    const auto removeSubclass = RemoveSubclass();
+    if (removeSubclass != nullptr) removeSubclass(m_window, &CCustomButton::SubclassProc, kSubclassId);
+    m_window = nullptr;
+    m_hover = false;
 }
 
 bool CCustomButton::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -99,6 +106,7 @@ bool CCustomButton::ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, L
             OnMouseLeave();
             return true;
         default:
+            if (!m_keyboardPresses && IsKeyMessage(message)) return true;  // swallowed
             return false;
     }
 }
@@ -144,10 +152,12 @@ void CCustomButton::Draw(const DRAWITEMSTRUCT& item) const {
 
     {
         const unique_gdi<HBRUSH> brush(CreateSolidBrush(colours.face));
-        const unique_gdi<HPEN> pen(CreatePen(PS_SOLID, 1, colours.outline));
+        // Inside the frame: a wider outline stays within the button instead of straddling its edge.
+        const unique_gdi<HPEN> pen(CreatePen(PS_INSIDEFRAME, ScaleToDpi(kOutlineWidth, m_dpi), colours.outline));
         const ScopedSelection brushSelection(dc, brush.get());
         const ScopedSelection penSelection(dc, pen.get());
-        RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, m_cornerSize, m_cornerSize);
+        const int corner = ScaleToDpi(m_cornerSize, m_dpi);
+        RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, corner, corner);
     }
 
     wchar_t label[kLabelCapacity] = {};
@@ -159,8 +169,8 @@ void CCustomButton::Draw(const DRAWITEMSTRUCT& item) const {
     int x = (rc.left + rc.right) / 2 - extent.cx / 2;
     int y = (rc.top + rc.bottom) / 2 - extent.cy / 2;
     if (pressed) {
-        ++x;
-        ++y;
+        x += ScaleToDpi(kPressedOffset, m_dpi);
+        y += ScaleToDpi(kPressedOffset, m_dpi);
     }
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, colours.label);

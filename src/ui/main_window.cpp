@@ -3,11 +3,13 @@
 #include <commctrl.h>
 #include <uxtheme.h>
 
+#include <utility>
+
 #include "common/console.h"
 #include "common/log.h"
 #include "common/text.h"
+#include "install/run_state.h"
 #include "install/window_messages.h"
-#include "ui/globals.h"
 #include "ui/product_name.h"
 #include "ui/resources/resource_ids.h"
 #include "ui/translations.h"
@@ -19,18 +21,12 @@ constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr COLORREF kProgressBarColor = RGB(236, 14, 36);
 constexpr COLORREF kButtonFaceColor = RGB(220, 20, 60);
 constexpr int kButtonCornerSize = 5;
-// A status line still being shown by a worker must not hold it for long while the UI thread
-// is busy (for example joining that very worker): the update is dropped after this time.
-constexpr UINT kWorkerStatusTimeoutMs = 2000;
+constexpr int kStatusFontHeight = 22;  // pixels at 96 DPI
 
-unique_gdi<HFONT> CreateStatusFont() {
-    return unique_gdi<HFONT>(CreateFontW(22, 0, 0, 0, 300, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                         OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS,
+unique_gdi<HFONT> CreateStatusFont(UINT dpi) {
+    return unique_gdi<HFONT>(CreateFontW(ScaleToDpi(kStatusFontHeight, dpi), 0, 0, 0, 300, FALSE, FALSE,
+                                         FALSE, DEFAULT_CHARSET, OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS,
                                          CLEARTYPE_QUALITY, VARIABLE_PITCH, L"Arial"));
-}
-
-bool OnThreadOf(HWND window) {
-    return GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
 }
 
 std::wstring TemporaryFolder() {
@@ -64,15 +60,14 @@ const CMainWindow::MessageHandler CMainWindow::kMessageTable[] = {
     {WM_DOWNLOAD_DONE, &CMainWindow::OnDownloadDone},
     {WM_EXTRACT_DONE, &CMainWindow::OnExtractDone},
     {WM_INSTALL_FAILED, &CMainWindow::OnInstallFailed},
+    {WM_DPICHANGED, &CMainWindow::OnDpiChanged},
 };
 
 CMainWindow::CMainWindow() : m_workPath(WorkFolderIn(TemporaryFolder())) {
     OpenLog(m_workPath + L"installation_log.txt");
-    g_mainWindow = this;
 }
 
 CMainWindow::~CMainWindow() {
-    g_mainWindow = nullptr;
     if (m_consoleAttached) FreeParentConsole();
     if (m_hWnd != nullptr) DestroyWindow(m_hWnd);
     Log(LogLevel::Note, "Main window destroyed, exiting...");
@@ -142,10 +137,16 @@ std::optional<LRESULT> CMainWindow::OnInitDialog(WPARAM, LPARAM) {
     m_cancelButton.m_textColor = kWhite;
     m_cancelButton.m_faceColor = kButtonFaceColor;
     m_cancelButton.m_cornerSize = kButtonCornerSize;
+    // Only the mouse cancels: a key press (Space on a button that a press slid off left
+    // focused) must not end the installation. Alt+F4 and the close box still do.
+    m_cancelButton.m_keyboardPresses = false;
 
     m_statusText = GetDlgItem(m_hWnd, IDC_STATUS_TEXT);
-    m_statusFont = CreateStatusFont();
-    SendMessageW(m_statusText, WM_SETFONT, reinterpret_cast<WPARAM>(m_statusFont.get()), TRUE);
+    // The dialog manager has laid out the template for the DPI of the window's monitor.
+    m_dpi = WindowDpi(m_hWnd);
+    HandleDialogDpiChangesMyself(m_hWnd);
+    m_layout.Capture(m_hWnd, m_dpi);
+    ScaleOwnDrawing();
 
     std::wstring title = Utf8ToWide(GetProductName());
     const std::wstring titleLine = Text(TEXT_INSTALLER);
@@ -162,12 +163,30 @@ void CMainWindow::SetStatusText(std::wstring text) {
     }
     if (g_cancelRequested.load()) return;
     InvalidateRect(m_hWnd, nullptr, TRUE);
-    if (OnThreadOf(m_statusText)) {
-        SetWindowTextW(m_statusText, text.c_str());
-    } else {
-        SendMessageTimeoutW(m_statusText, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                            SMTO_NORMAL, kWorkerStatusTimeoutMs, nullptr);
-    }
+    SetWindowTextW(m_statusText, text.c_str());
+}
+
+void CMainWindow::ScaleOwnDrawing() {
+    m_statusFont = CreateStatusFont(m_dpi);
+    SendMessageW(m_statusText, WM_SETFONT, reinterpret_cast<WPARAM>(m_statusFont.get()), TRUE);
+    m_cancelButton.SetDpi(m_dpi);
+}
+
+// The window moved to a monitor of another DPI (or the user changed the scaling): take the
+// size the system suggests and lay the controls and fonts out for the new DPI.
+std::optional<LRESULT> CMainWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
+    const UINT dpi = LOWORD(wParam);
+    const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+    if (dpi == 0 || suggested == nullptr) return 0;
+    m_dpi = dpi;
+    SetWindowPos(m_hWnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // The old status font stays selected until the status line has the new one.
+    const unique_gdi<HFONT> previousStatusFont = std::move(m_statusFont);
+    m_layout.ApplyTo(dpi);
+    ScaleOwnDrawing();
+    InvalidateRect(m_hWnd, nullptr, TRUE);
+    return 0;
 }
 
 // The dialog itself is destroyed by the destructor; here only the message loop is ended, with

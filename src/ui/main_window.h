@@ -12,13 +12,15 @@
 #include "install/stage_host.h"
 #include "ui/custom_button.h"
 #include "ui/dialog_dispatch.h"
+#include "ui/dialog_layout.h"
+#include "ui/dpi_scale.h"
 #include "ui/gdi_object.h"
 
 class CMainWindow : public CDialogWindow, public StageHost {
 public:
-    // Computes the work folder, opens the installation log there and becomes g_mainWindow.
+    // Computes the work folder and opens the installation log there.
     CMainWindow();
-    // Clears g_mainWindow, frees an attached console, destroys the dialog and logs the last line.
+    // Frees an attached console, destroys the dialog and logs the last line.
     ~CMainWindow() override;
 
     // Creates the dialog hidden, owned by the thread's active window. Null when it cannot be made.
@@ -26,7 +28,6 @@ public:
 
     // Makes standard output reach the caller (once); see common/console.h.
     void AttachParentConsole();
-    bool ConsoleAttached() const { return m_consoleAttached; }
 
     // The run's choices from the command line; set before the window is shown.
     void SetChoices(const RunChoices& choices) { m_choices = choices; }
@@ -69,11 +70,17 @@ private:
     std::optional<LRESULT> OnDownloadDone(WPARAM wParam, LPARAM lParam);
     std::optional<LRESULT> OnExtractDone(WPARAM wParam, LPARAM lParam);
     std::optional<LRESULT> OnInstallFailed(WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnDpiChanged(WPARAM wParam, LPARAM lParam);
+
+    // Sizes designed at 96 DPI for m_dpi: the status font and the button's drawing.
+    void ScaleOwnDrawing();
 
     HWND m_progressBar = nullptr;     // control 1001
     CCustomButton m_cancelButton;     // serves control 1004
     HWND m_statusText = nullptr;      // control 1002
-    unique_gdi<HFONT> m_statusFont;   // kept for the status line's life
+    unique_gdi<HFONT> m_statusFont;   // kept for the status line's life (and remade at a new DPI)
+    UINT m_dpi = kDesignDpi;          // the DPI the window is drawn at now
+    DialogLayout m_layout;            // the controls as laid out at creation
     std::wstring m_workPath;          // temporary folder + product name + "\"
     std::vector<std::wstring> m_texts;  // translated lines, indexed by TextIndex
     bool m_consoleAttached = false;

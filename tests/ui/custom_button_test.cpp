@@ -4,21 +4,26 @@
 
 #include <gtest/gtest.h>
 
+#include "ui/dialog_dispatch.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
-constexpr UINT kReflectedDrawItem = 0x2000 + WM_DRAWITEM;
+constexpr UINT kReflectedDrawItem = kReflectedMessageBase + WM_DRAWITEM;
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr COLORREF kCrimson = RGB(220, 20, 60);
 constexpr COLORREF kBackground = RGB(0, 255, 0);  // never drawn by the button
 constexpr int kWidth = 84;
 constexpr int kHeight = 28;
 
+int g_clicks = 0;  // BN_CLICKED notifications the host received
+
 // A top-level window that hands WM_DRAWITEM back to the child as the dialog does.
 LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) ++g_clicks;
     if (message == WM_DRAWITEM && wParam != 0) {
         const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
         return SendMessageW(item->hwndItem, kReflectedDrawItem, wParam, lParam);
@@ -97,11 +102,11 @@ public:
     LRESULT result() const { return m_result; }
 
     // Pixels of |colour| well inside the outline and its rounded corners, and their bounding box.
-    int Count(COLORREF colour, RECT* box = nullptr) const {
+    int Count(COLORREF colour, RECT* box = nullptr, int inset = kInset) const {
         int count = 0;
         RECT bounds{kWidth, kHeight, -1, -1};
-        for (int y = kInset; y < kHeight - kInset; ++y) {
-            for (int x = kInset; x < kWidth - kInset; ++x) {
+        for (int y = inset; y < kHeight - inset; ++y) {
+            for (int x = inset; x < kWidth - inset; ++x) {
                 if (at(x, y) != colour) continue;
                 ++count;
                 bounds = {std::min<LONG>(bounds.left, x), std::min<LONG>(bounds.top, y),
@@ -246,6 +251,51 @@ TEST_F(CustomButtonTest, CornerSizeZeroGivesARectangleAndEmptyLabelTheFaceOnly) 
     EXPECT_EQ(drawn.Count(kWhite), 0) << "no label drawn";
     const int inside = kWidth - 2 * Rendering::kInset;
     EXPECT_EQ(drawn.Count(kCrimson), inside * (kHeight - 2 * Rendering::kInset));
+}
+
+TEST_F(CustomButtonTest, OutlineCornersAndPressedOffsetScaleWithTheDpi) {
+    Subclass();
+    struct Case {
+        UINT dpi;
+        int outline;  // pixels of the pressed (white) outline at the left edge
+        int offset;   // how far the pressed label moves right and down
+        bool cornerPixelCovered;  // (1, 1): drawn at 96 DPI, left out by the larger rounding at 2x
+    };
+    const Case cases[] = {{96, 1, 1, true}, {144, 2, 2, true}, {192, 2, 2, false}};
+    // Clear of the wider outline and its larger corners; the label still lies wholly inside.
+    constexpr int kLabelInset = 5;
+    for (const Case& c : cases) {
+        m_button.SetDpi(c.dpi);
+        const Rendering normal(m_host.button(), 0);
+        const Rendering pressed(m_host.button(), ODS_SELECTED);
+        int outline = 0;
+        while (outline < kWidth && pressed.at(outline, kMidY) == kWhite) ++outline;
+        EXPECT_EQ(outline, c.outline) << c.dpi << " DPI: outline width";
+        RECT normalBox{}, pressedBox{};
+        ASSERT_GT(normal.Count(kWhite, &normalBox, kLabelInset), 0);
+        ASSERT_GT(pressed.Count(kWhite, &pressedBox, kLabelInset), 0);
+        EXPECT_EQ(pressedBox.left - normalBox.left, c.offset) << c.dpi << " DPI: pressed offset";
+        EXPECT_EQ(pressedBox.top - normalBox.top, c.offset) << c.dpi << " DPI: pressed offset";
+        EXPECT_EQ(normal.at(1, 1) != kBackground, c.cornerPixelCovered) << c.dpi << " DPI: corner";
+    }
+}
+
+TEST_F(CustomButtonTest, KeysPressTheButtonOnlyWhenTheOwnerAllowsIt) {
+    Subclass();
+    for (const bool allowed : {true, false}) {
+        m_button.m_keyboardPresses = allowed;
+        for (const WPARAM key : {WPARAM{VK_SPACE}, WPARAM{VK_RETURN}}) {
+            g_clicks = 0;
+            SendMessageW(m_host.button(), WM_KEYDOWN, key, 1);
+            SendMessageW(m_host.button(), WM_CHAR, key, 1);
+            SendMessageW(m_host.button(), WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+            const int expected = allowed && key == VK_SPACE ? 1 : 0;
+            EXPECT_EQ(g_clicks, expected) << "key " << key << ", keyboard allowed: " << allowed;
+        }
+        g_clicks = 0;
+        SendMessageW(m_host.button(), BM_CLICK, 0, 0);
+        EXPECT_EQ(g_clicks, 1) << "a click still counts, keyboard allowed: " << allowed;
+    }
 }
 
 TEST(CustomButtonLifetime, DestroyedButtonIsLetGo) {

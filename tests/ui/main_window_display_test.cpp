@@ -8,14 +8,37 @@
 
 #include <string>
 
+#include "install/run_state.h"
 #include "install/window_messages.h"
-#include "ui/globals.h"
+#include "ui/dpi_scale.h"
 #include "ui/resources/resource_ids.h"
 #include "ui/translations.h"
 
 namespace {
 constexpr COLORREF kBarColor = RGB(236, 14, 36);
 constexpr COLORREF kWhite = RGB(255, 255, 255);
+
+LONG FontHeight(HWND window) {
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0));
+    LOGFONTW description{};
+    if (GetObjectW(font, sizeof(description), &description) != static_cast<int>(sizeof(description))) return 0;
+    return description.lfHeight;
+}
+
+// A control's rectangle in its dialog's client coordinates.
+RECT PlaceIn(HWND dialog, HWND control) {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+std::string Describe(const RECT& r) {
+    return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+           std::to_string(r.bottom);
+}
+
+RECT Doubled(const RECT& r) { return {2 * r.left, 2 * r.top, 2 * r.right, 2 * r.bottom}; }
 
 std::wstring WindowText(HWND window) {
     wchar_t text[256] = {};
@@ -79,7 +102,7 @@ TEST_F(MainWindowDisplay, InitialisationSetsIconColoursFontAndButton) {
     const auto font = reinterpret_cast<HFONT>(SendMessageW(Control(IDC_STATUS_TEXT), WM_GETFONT, 0, 0));
     LOGFONTW description{};
     ASSERT_EQ(GetObjectW(font, sizeof(description), &description), static_cast<int>(sizeof(description)));
-    EXPECT_EQ(description.lfHeight, 22);
+    EXPECT_EQ(description.lfHeight, ScaleToDpi(22, WindowDpi(m_dialog))) << "22 pixels at 96 DPI";
     EXPECT_EQ(description.lfWeight, 300);
     EXPECT_STREQ(description.lfFaceName, L"Arial");
     EXPECT_EQ(description.lfCharSet, DEFAULT_CHARSET);
@@ -152,4 +175,56 @@ TEST_F(MainWindowDisplay, AnyCancelButtonCommandPostsClose) {
         EXPECT_EQ(pending.wParam, 0u);
         EXPECT_EQ(pending.lParam, 0);
     }
+}
+
+TEST_F(MainWindowDisplay, DpiChangeTakesTheSuggestedSizeAndScalesControlsAndFonts) {
+    const UINT dpi = WindowDpi(m_dialog);
+    const int ids[] = {IDC_CANCEL_BUTTON, IDC_STATUS_TEXT, IDC_PROGRESS_BAR};
+    RECT window{};
+    GetWindowRect(m_dialog, &window);
+    RECT original[3]{};
+    for (int i = 0; i < 3; ++i) original[i] = PlaceIn(m_dialog, Control(ids[i]));
+    const LONG buttonFont = FontHeight(Control(IDC_CANCEL_BUTTON));
+    const LONG statusFont = FontHeight(Control(IDC_STATUS_TEXT));
+
+    // To a monitor at twice the DPI, and back.
+    RECT suggested{window.left, window.top, window.left + 2 * (window.right - window.left),
+                   window.top + 2 * (window.bottom - window.top)};
+    EXPECT_EQ(SendMessageW(m_dialog, WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi),
+                           reinterpret_cast<LPARAM>(&suggested)), 0);
+    RECT now{};
+    GetWindowRect(m_dialog, &now);
+    EXPECT_EQ(Describe(now), Describe(suggested)) << "the suggested rectangle";
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Describe(PlaceIn(m_dialog, Control(ids[i]))), Describe(Doubled(original[i]))) << "control " << ids[i];
+    EXPECT_EQ(FontHeight(Control(IDC_STATUS_TEXT)), ScaleToDpi(22, 2 * dpi));
+    EXPECT_EQ(FontHeight(Control(IDC_CANCEL_BUTTON)), 2 * buttonFont) << "the button's dialog font";
+
+    SendMessageW(m_dialog, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&window));
+    GetWindowRect(m_dialog, &now);
+    EXPECT_EQ(Describe(now), Describe(window));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Describe(PlaceIn(m_dialog, Control(ids[i]))), Describe(original[i])) << "control " << ids[i];
+    EXPECT_EQ(FontHeight(Control(IDC_STATUS_TEXT)), statusFont);
+    EXPECT_EQ(SendMessageW(Control(IDC_CANCEL_BUTTON), WM_GETFONT, 0, 0), SendMessageW(m_dialog, WM_GETFONT, 0, 0))
+        << "back at the creation's DPI the button has the dialog's own font again";
+}
+
+TEST_F(MainWindowDisplay, KeysOnTheCancelButtonDoNotCancelAClickDoes) {
+    const HWND button = Control(IDC_CANCEL_BUTTON);
+    MSG pending{};
+    // Earlier tests of this thread may have left a close in the queue for a window handle that
+    // the system has since given to this dialog.
+    while (PeekMessageW(&pending, m_dialog, WM_CLOSE, WM_CLOSE, PM_REMOVE)) {}
+    ShowWindow(m_dialog, SW_SHOWNOACTIVATE);
+    ShowWindow(button, SW_SHOW);
+    ASSERT_FALSE(PeekMessageW(&pending, m_dialog, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << "a close after showing";
+    for (const WPARAM key : {WPARAM{VK_SPACE}, WPARAM{VK_RETURN}}) {
+        SendMessageW(button, WM_KEYDOWN, key, 1);
+        SendMessageW(button, WM_CHAR, key, 1);
+        SendMessageW(button, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+        EXPECT_FALSE(PeekMessageW(&pending, m_dialog, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << "key " << key;
+    }
+    SendMessageW(button, BM_CLICK, 0, 0);
+    EXPECT_TRUE(PeekMessageW(&pending, m_dialog, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << "a click cancels";
 }

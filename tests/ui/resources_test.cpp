@@ -191,6 +191,9 @@ TEST_F(ShippedProgram, ManifestAsksForAdministratorRightsAndKeepsTheClassicContr
     EXPECT_NE(std::string::npos, manifest.find("level=\"requireAdministrator\"")) << manifest;
     EXPECT_NE(std::string::npos, manifest.find("uiAccess=\"false\"")) << manifest;
     EXPECT_EQ(std::string::npos, manifest.find("Common-Controls")) << manifest;
+    // Sharp at any scaling: per-monitor v2 where Windows knows it, system aware before.
+    EXPECT_NE(std::string::npos, manifest.find(">true</dpiAware>")) << manifest;
+    EXPECT_NE(std::string::npos, manifest.find(">PerMonitorV2, System</dpiAwareness>")) << manifest;
 }
 
 }  // namespace

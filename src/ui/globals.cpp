@@ -1,3 +1,0 @@
-#include "ui/globals.h"
-
-CMainWindow* g_mainWindow = nullptr;
