@@ -8,7 +8,6 @@
 #include "common/console.h"
 #include "common/log.h"
 #include "common/text.h"
-#include "install/run_state.h"
 #include "install/window_messages.h"
 #include "ui/product_name.h"
 #include "ui/resources/resource_ids.h"
@@ -161,7 +160,7 @@ void CMainWindow::SetStatusText(std::wstring text) {
         WriteConsoleLine(text);
         return;
     }
-    if (g_cancelRequested.load()) return;
+    if (m_pipeline.CancelRequested()) return;
     InvalidateRect(m_hWnd, nullptr, TRUE);
     SetWindowTextW(m_statusText, text.c_str());
 }
@@ -232,7 +231,7 @@ std::optional<LRESULT> CMainWindow::OnInstallStart(WPARAM, LPARAM) {
 
 // Position and maximum are full 32-bit values: a download's byte counts exceed 65535.
 std::optional<LRESULT> CMainWindow::OnInstallProgress(WPARAM position, LPARAM maximum) {
-    if (m_choices.silent || g_cancelRequested.load()) return 0;
+    if (m_choices.silent || m_pipeline.CancelRequested()) return 0;
     SendMessageW(m_progressBar, PBM_SETRANGE32, 0, maximum);
     SendMessageW(m_progressBar, PBM_SETPOS, position, 0);
     return 0;
