@@ -85,8 +85,9 @@ std::wstring CMainWindow::Text(TextIndex index) const {
 
 void CMainWindow::ShowCancelButton() {
     const HWND button = GetDlgItem(m_hWnd, IDC_CANCEL_BUTTON);
-    ShowWindow(button, SW_SHOW);
+    // Labelled first, so that nobody ever sees the button without its label.
     SetWindowTextW(button, Text(TEXT_CANCEL).c_str());
+    ShowWindow(button, SW_SHOW);
 }
 
 // Runs on the UI thread (the pipeline hands failures over by message). The text is UTF-8, so the
