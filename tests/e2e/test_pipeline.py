@@ -25,7 +25,7 @@ E2E_BUILD = os.path.join(harness.BUILD_DIR, "tests", "e2e")
 WINDOW_WATCH = os.path.join(E2E_BUILD, "window_watch.exe")
 STANDINS = os.path.join(harness.BUILD_DIR, "tests", "standins")
 PORT = harness.test_server_port()
-VERSION = "QuorVel Installer version 1.5.0.88"
+VERSION = "QuorVel Installer version " + harness.file_version()
 NOTICE = "QuorVel Software Inc. All rights reserved."
 SILENT_SENTENCE = ("By installing this software in silent mode you are agreed to the End User Licence "
                    "Agreement and conditions.")
