@@ -5,15 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "common/version.h"
+
 class CMainWindow;
 
 constexpr const char* kInstallerName = "QuorVel Installer";
-constexpr const char* kInstallerVersion = "1.5.0.88";
+constexpr const char* kInstallerVersion = QV_FILE_VERSION_TEXT;  // the file version
 constexpr const char* kParseErrorPrefix = "Failed to parse command line arguments, error: ";
 constexpr const char* kSilentModeNotice =
     "By installing this software in silent mode you are agreed to the End User Licence Agreement and conditions.";
 
-// "QuorVel Installer version 1.5.0.88"
+// kInstallerName, " version " and kInstallerVersion: "QuorVel Installer version 1.5.0.88"
 std::string VersionLine();
 // The maker's name and legal notice.
 std::string NoticeLine();

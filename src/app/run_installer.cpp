@@ -5,6 +5,7 @@
 
 #include <exception>
 
+#include "app/message_loop.h"
 #include "app/options.h"
 #include "common/console.h"
 #include "common/exit_codes.h"
@@ -15,19 +16,6 @@
 #include "ui/main_window.h"
 
 namespace {
-
-// The thread's message loop without the dialog manager's keyboard handling: Tab, Enter and Esc
-// have no dialog meaning. Ends with the quit message's code.
-int RunMessageLoop() {
-    MSG message{};
-    for (;;) {
-        const BOOL result = GetMessageW(&message, nullptr, 0, 0);
-        if (result == 0) return static_cast<int>(message.wParam);
-        if (result == -1) continue;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-}
 
 int ShowVersion(CMainWindow& window) {
     window.AttachParentConsole();

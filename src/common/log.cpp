@@ -1,11 +1,11 @@
 #include "common/log.h"
 
-#include <ctime>
+#include <atomic>
 #include <filesystem>
-#include <fstream>
-#include <memory>
-#include <mutex>
+#include <new>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -16,15 +16,23 @@
 
 namespace {
 
-struct Logger {
-    std::mutex mutex;
-    std::ofstream stream;
+std::atomic<LogClock> g_clock{nullptr};
+
+// The process's one log. It is never destroyed, so that a thread still running while the
+// process exits can call Log safely (after CloseLog, or while the runtime tears down statics).
+template <typename T>
+class NeverDestroyed {
+public:
+    NeverDestroyed() { new (m_storage) T(); }
+    T& get() { return *std::launder(reinterpret_cast<T*>(m_storage)); }
+
+private:
+    alignas(T) unsigned char m_storage[sizeof(T)];
 };
 
-// Created by the first OpenLog, before any other thread exists; kept until the process ends.
-std::unique_ptr<Logger>& TheLogger() {
-    static std::unique_ptr<Logger> logger;
-    return logger;
+Logger& TheLogger() {
+    static NeverDestroyed<Logger> logger;
+    return logger.get();
 }
 
 unsigned long CurrentThreadId() {
@@ -40,22 +48,61 @@ std::string TwoDigits(int value) {
     return value < 10 ? "0" + text : text;
 }
 
+// The parts of |message| between its line breaks (CR LF, LF or CR); a break at the very end
+// starts no part of its own. A message without breaks, the empty one too, is one part.
+std::vector<std::string> LinesOf(const std::string& message) {
+    std::vector<std::string> lines(1);
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        const char c = message[i];
+        if (c != '\r' && c != '\n') {
+            lines.back() += c;
+            continue;
+        }
+        if (c == '\r' && i + 1 < message.size() && message[i + 1] == '\n') ++i;
+        if (i + 1 < message.size()) lines.emplace_back();
+    }
+    return lines;
+}
+
 }  // namespace
 
-void OpenLog(std::wstring path) {
-    auto& logger = TheLogger();
-    if (logger) return;
-    logger = std::make_unique<Logger>();
+void Logger::Open(std::wstring path) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_opened) return;
+    m_opened = true;
     if (path.empty()) path = L"log.txt";
     const std::filesystem::path file(path);
     std::error_code ignored;
     if (file.has_parent_path() && !std::filesystem::exists(file.parent_path(), ignored))
         std::filesystem::create_directory(file.parent_path(), ignored);
-    logger->stream.open(file, std::ios::out | std::ios::trunc);
+    m_stream.open(file, std::ios::out | std::ios::trunc);
 }
 
+void Logger::Write(LogLevel level, const std::string& message) {
+    const std::string tag = FormatThreadTag();
+    const std::vector<std::string> lines = LinesOf(message);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_stream.is_open()) return;
+    for (const std::string& line : lines)
+        m_stream << FormatTimestamp() << ' ' << tag << ' ' << LogLevelName(level) << ": " << line << '\n';
+    m_stream.flush();
+}
+
+void Logger::Close() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_opened = true;
+    if (m_stream.is_open()) m_stream.close();
+}
+
+void OpenLog(std::wstring path) { TheLogger().Open(std::move(path)); }
+
+void CloseLog() { TheLogger().Close(); }
+
+void SetLogClock(LogClock clock) { g_clock.store(clock); }
+
 std::string FormatTimestamp() {
-    const std::time_t now = std::time(nullptr);
+    const LogClock clock = g_clock.load();
+    const std::time_t now = clock ? clock() : std::time(nullptr);
     std::tm local{};
 #ifdef _WIN32
     localtime_s(&local, &now);
@@ -86,15 +133,7 @@ const char* LogLevelName(LogLevel level) {
 
 namespace log_detail {
 
-void WriteLine(LogLevel level, const std::string& message) {
-    auto& logger = TheLogger();
-    if (!logger) return;
-    const std::string tag = FormatThreadTag();
-    std::lock_guard<std::mutex> lock(logger->mutex);
-    logger->stream << FormatTimestamp() << ' ' << tag << ' ' << LogLevelName(level) << ": " << message
-                   << '\n';
-    logger->stream.flush();
-}
+void WriteLine(LogLevel level, const std::string& message) { TheLogger().Write(level, message); }
 
 }  // namespace log_detail
 

@@ -1,8 +1,12 @@
 #pragma once
-// The installation log: one plain-text file per run, one line per call, written whole under a
-// lock and flushed at once so that an abrupt end loses no completed line.
+// The installation log: one plain-text file per run, one line per call (one per part of a
+// message that holds line breaks), written whole under a lock and flushed at once so that an
+// abrupt end loses no completed line.
 
 #include <cstdint>
+#include <ctime>
+#include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <type_traits>
@@ -14,10 +18,35 @@ enum class LogLevel : std::int8_t {
     Failure = 3,
 };
 
-// Opens the process-wide log on |path| (truncating it), creating its folder (one level) when it
-// is missing. Only the first call has an effect; an empty path means "log.txt". A file that
-// cannot be opened leaves the log silent for the rest of the process.
+// One log file. The functions below write to the process's one Logger; tests make their own.
+class Logger {
+public:
+    // Opens |path| for writing, replacing what an earlier run left there, and creates its folder
+    // (one level) when it is missing. Only the first call has an effect, also after Close; an
+    // empty path means "log.txt". A file that cannot be opened leaves this log silent.
+    void Open(std::wstring path);
+    // Writes |message| with the time stamp, the calling thread's tag and the level; a message
+    // with line breaks becomes one such line per part. Does nothing unless the log is open.
+    void Write(LogLevel level, const std::string& message);
+    // Closes the file; every later Write does nothing. Safe to call from any thread, repeatedly.
+    void Close();
+
+private:
+    std::mutex m_mutex;
+    bool m_opened = false;  // Open has run; a second Open changes nothing
+    std::ofstream m_stream;
+};
+
+// Opens the process-wide log (Logger::Open). Called once, before any other thread exists.
 void OpenLog(std::wstring path);
+// Closes the process-wide log for the rest of the process: a thread still running after the
+// run's end can call Log, which then does nothing.
+void CloseLog();
+
+// Where time stamps come from: the system clock unless a test sets a fixed one (before anything
+// logs from other threads). nullptr restores the system clock.
+using LogClock = std::time_t (*)();
+void SetLogClock(LogClock clock);
 
 // "dd.mm hh:mm:ss" in local time.
 std::string FormatTimestamp();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "common/version.h"
 #include "app/run_installer.h"
 
 namespace {
@@ -124,7 +125,7 @@ TEST(CommandLine, TheParsersErrorsRejectTheRunWithItsText) {
 }
 
 TEST(CommandLine, VersionAndNoticeLines) {
-    EXPECT_EQ("QuorVel Installer version 1.5.0.88", VersionLine());
+    EXPECT_EQ(std::string("QuorVel Installer version ") + QV_FILE_VERSION_TEXT, VersionLine());
     EXPECT_EQ(0u, NoticeLine().rfind("QuorVel Software Inc. ", 0)) << NoticeLine();
 }
 

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <regex>
 #include <string>
 #include <thread>
@@ -17,6 +20,125 @@ std::vector<std::string> ReadLines(const std::filesystem::path& file) {
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
+}
+
+std::filesystem::path FreshFolder(const std::string& name) {
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("qv_log_test_" + name + "_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+void WriteFile(const std::filesystem::path& file, const std::string& content) {
+    std::ofstream out(file, std::ios::binary);
+    out << content;
+}
+
+// Local time is UTC from here on, so that a fixed moment has one expected reading.
+void UseUtcAsLocalTime() {
+#ifdef _WIN32
+    _putenv_s("TZ", "UTC0");
+    _tzset();
+#else
+    setenv("TZ", "UTC0", 1);
+    tzset();
+#endif
+}
+
+// 3 February 2026, 09:05:07 UTC: day and month differ, and the month is neither 1 nor 3, so a
+// swapped field or a month off by one shows.
+std::time_t FixedClock() { return 1770109507; }
+
+class LogClockFixed : public ::testing::Test {
+protected:
+    void SetUp() override {
+        UseUtcAsLocalTime();
+        SetLogClock(FixedClock);
+    }
+    void TearDown() override { SetLogClock(nullptr); }
+};
+
+TEST_F(LogClockFixed, LineOfAFixedTimeReadsExactly) {
+    const auto file = FreshFolder("fixed") / "installation_log.txt";
+    Logger log;
+    log.Open(file.wstring());
+    log.Write(LogLevel::Note, "Online installation started");
+    log.Write(LogLevel::Error, "Download failed");
+    log.Close();
+    const std::string tag = FormatThreadTag();
+    EXPECT_EQ(ReadLines(file), (std::vector<std::string>{
+                                   "03.02 09:05:07 " + tag + " Note: Online installation started",
+                                   "03.02 09:05:07 " + tag + " Eerror: Download failed",
+                               }));
+}
+
+TEST_F(LogClockFixed, MessageWithLineBreaksIsOneLinePerPart) {
+    const std::string head = "03.02 09:05:07 " + FormatThreadTag() + " Eerror: ";
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"Failed to extract files.\r\nCheck the package.", {"Failed to extract files.", "Check the package."}},
+        {"one\ntwo\rthree", {"one", "two", "three"}},
+        {"ends with a break\r\n", {"ends with a break"}},
+        {"an empty part\n\nbetween", {"an empty part", "", "between"}},
+        {"", {""}},
+    };
+    const auto folder = FreshFolder("parts");
+    for (const auto& [message, parts] : cases) {
+        const auto file = folder / "installation_log.txt";
+        Logger log;
+        log.Open(file.wstring());
+        log.Write(LogLevel::Error, message);
+        log.Close();
+        std::vector<std::string> expected;
+        for (const auto& part : parts) expected.push_back(head + part);
+        EXPECT_EQ(ReadLines(file), expected) << "message: " << message;
+    }
+}
+
+TEST(InstallationLog, ASecondRunReplacesTheFirstRunsLog) {
+    const auto file = FreshFolder("runs") / "installation_log.txt";
+    std::string older;
+    for (int i = 0; i < 20; ++i) older += "an older run's line, longer than any of the lines below\r\n";
+    WriteFile(file, older);
+    {
+        Logger firstRun;
+        firstRun.Open(file.wstring());
+        for (unsigned i = 0; i < 3; ++i) firstRun.Write(LogLevel::Note, "first run, line " + std::to_string(i));
+        firstRun.Close();
+    }
+    ASSERT_EQ(ReadLines(file).size(), 3u);
+    Logger secondRun;
+    secondRun.Open(file.wstring());
+    secondRun.Write(LogLevel::Note, "second run");
+    secondRun.Close();
+    const auto lines = ReadLines(file);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(" Note: second run"), std::string::npos) << lines[0];
+}
+
+TEST(InstallationLog, NothingIsWrittenAfterClose) {
+    const auto file = FreshFolder("closed") / "installation_log.txt";
+    Logger log;
+    log.Open(file.wstring());
+    log.Write(LogLevel::Note, "before the end");
+    std::thread late;
+    {
+        std::promise<void> closed;
+        auto closedSeen = closed.get_future();
+        late = std::thread([&log, closedSeen = std::move(closedSeen)]() mutable {
+            closedSeen.wait();
+            for (int i = 0; i < 100; ++i) log.Write(LogLevel::Warning, "late line");
+        });
+        log.Close();
+        closed.set_value();
+    }
+    late.join();
+    log.Close();
+    log.Open(file.wstring());  // a closed log stays closed
+    log.Write(LogLevel::Note, "after reopening");
+    const auto lines = ReadLines(file);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find(" Note: before the end"), std::string::npos) << lines[0];
 }
 
 TEST(ThreadTag, PadsAfterTheColonToTenCharacters) {
@@ -41,7 +163,7 @@ TEST(Timestamp, IsDayMonthAndTimeWithTwoDigitFields) {
 }
 
 // The log is process-wide and opens once, so one test walks through its whole life.
-TEST(InstallationLog, WritesWholeLinesFromManyThreadsAndIgnoresALaterOpen) {
+TEST(InstallationLog, WritesWholeLinesFromManyThreadsIgnoresALaterOpenAndEndsAtClose) {
     const auto folder = std::filesystem::temp_directory_path() / ("qv_log_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
     std::filesystem::remove_all(folder);
     const auto file = folder / "installation_log.txt";  // its folder does not exist yet
@@ -60,6 +182,9 @@ TEST(InstallationLog, WritesWholeLinesFromManyThreadsAndIgnoresALaterOpen) {
             for (unsigned i = 0; i < 200; ++i) Log(LogLevel::Note, "line ", i, " of a busy thread");
         });
     for (auto& w : writers) w.join();
+    CloseLog();
+    Log(LogLevel::Note, "dropped: the log is closed");
+    std::thread([] { LogError("dropped: a late thread"); }).join();
 
     EXPECT_FALSE(std::filesystem::exists(folder / "other.txt"));
     const auto lines = ReadLines(file);
@@ -74,8 +199,9 @@ TEST(InstallationLog, WritesWholeLinesFromManyThreadsAndIgnoresALaterOpen) {
     EXPECT_NE(lines[2].find(" Uknown: odd level"), std::string::npos) << lines[2];
     EXPECT_NE(lines[3].find(" Warning: warned"), std::string::npos) << lines[3];
     EXPECT_NE(lines[4].find(" Eerror: failed"), std::string::npos) << lines[4];
-    std::error_code stillOpen;  // the log stays open until the process ends (Windows refuses)
-    std::filesystem::remove_all(folder, stillOpen);
+    std::error_code removed;  // closed, the log no longer holds its file (Windows would refuse)
+    std::filesystem::remove_all(folder, removed);
+    EXPECT_FALSE(removed) << removed.message();
 }
 
 }  // namespace

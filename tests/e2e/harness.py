@@ -320,3 +320,9 @@ def pixel(path, x, y):
 def mul_div(number, numerator, denominator):
     """Windows' MulDiv for non-negative values: rounded to nearest."""
     return (number * numerator + denominator // 2) // denominator
+
+
+def file_version():
+    """The program's file version as the build wrote it into common/version.h ("1.5.0.88")."""
+    with open(os.path.join(BUILD_DIR, "generated", "common", "version.h")) as f:
+        return re.search(r'#define QV_FILE_VERSION_TEXT "([^"]+)"', f.read()).group(1)

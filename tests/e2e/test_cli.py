@@ -10,7 +10,7 @@ import unittest
 
 import harness
 
-VERSION = "QuorVel Installer version 1.5.0.88"
+VERSION = "QuorVel Installer version " + harness.file_version()
 NOTICE = "QuorVel Software Inc. All rights reserved."
 HELP = [
     NOTICE,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "common/version.h"
 #include "ui/resources/resource_ids.h"
 
 namespace {
@@ -164,12 +165,14 @@ TEST_F(ShippedProgram, VersionResourceNamesTheProduct) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(MAKELONG(5, 1), fixed->dwFileVersionMS);
-    EXPECT_EQ(MAKELONG(88, 0), fixed->dwFileVersionLS);
-    EXPECT_EQ(MAKELONG(22, 10), fixed->dwProductVersionMS);
-    EXPECT_EQ(0u, fixed->dwProductVersionLS);
-    EXPECT_EQ(L"1.5.0.88", VersionString(block, L"FileVersion"));
-    EXPECT_EQ(L"10.22.0.0", VersionString(block, L"ProductVersion"));
+    EXPECT_EQ(MAKELONG(QV_FILE_VERSION_MINOR, QV_FILE_VERSION_MAJOR), fixed->dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(QV_FILE_VERSION_BUILD, QV_FILE_VERSION_PATCH), fixed->dwFileVersionLS);
+    EXPECT_EQ(MAKELONG(QV_PRODUCT_VERSION_MINOR, QV_PRODUCT_VERSION_MAJOR), fixed->dwProductVersionMS);
+    EXPECT_EQ(MAKELONG(QV_PRODUCT_VERSION_BUILD, QV_PRODUCT_VERSION_PATCH), fixed->dwProductVersionLS);
+    EXPECT_EQ(Utf8ToWide(QV_FILE_VERSION_TEXT), VersionString(block, L"FileVersion"));
+    EXPECT_EQ(Utf8ToWide(QV_PRODUCT_VERSION_TEXT), VersionString(block, L"ProductVersion"));
+    const auto manifest = Resource(RT_MANIFEST, MAKEINTRESOURCEW(1));
+    EXPECT_NE(std::string::npos, std::string(manifest.begin(), manifest.end()).find("version=\"" QV_FILE_VERSION_TEXT "\""));
     EXPECT_EQ(L"QuorVel Installer", VersionString(block, L"FileDescription"));
     EXPECT_EQ(L"QuorVel Installer", VersionString(block, L"InternalName"));
     EXPECT_EQ(L"QuorVel", VersionString(block, L"ProductName"));
