@@ -35,6 +35,7 @@ function(qv_sign_program target pkcs12 password_file timestamp_url)
       -n ${QV_PRODUCT_SIGN_NAME} -i ${QV_PRODUCT_SIGN_URL} ${timestamp}
       -in $<TARGET_FILE:${target}> -out $<TARGET_FILE:${target}>.signed
     COMMAND ${CMAKE_COMMAND} -E rename $<TARGET_FILE:${target}>.signed $<TARGET_FILE:${target}>
+    COMMAND chmod 755 $<TARGET_FILE:${target}>
     COMMENT "Signing ${target} (Authenticode, SHA-256)" VERBATIM)
 endfunction()
 

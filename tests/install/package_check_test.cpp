@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -46,9 +47,11 @@ TEST_F(PackageCheckTest, AHeldAuthenticPackageCannotBeChangedButCanBeRead) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenError(path, DELETE)) << "opened for deleting";
     EXPECT_FALSE(DeleteFileW(path.c_str())) << "deleted while held";
     EXPECT_FALSE(MoveFileW(path.c_str(), (path + L".moved").c_str())) << "renamed while held";
-    std::ifstream reader(path, std::ios::binary);  // as the extraction opens it
-    const std::string bytes((std::istreambuf_iterator<char>(reader)), std::istreambuf_iterator<char>());
-    EXPECT_GT(bytes.size(), 78u) << "the extraction could not read the held package";
+    {
+        std::ifstream reader(std::filesystem::path(path), std::ios::binary);  // as the extraction opens it
+        const std::string bytes((std::istreambuf_iterator<char>(reader)), std::istreambuf_iterator<char>());
+        EXPECT_GT(bytes.size(), 78u) << "the extraction could not read the held package";
+    }
 
     held.reset();
     EXPECT_TRUE(DeleteFileW(path.c_str())) << "still locked after the hold ended";
