@@ -15,6 +15,12 @@ using P256PublicPoint = std::array<std::uint8_t, 64>;
 // An ECDSA signature as r then s, 32 big-endian bytes each.
 using P256Signature = std::array<std::uint8_t, 64>;
 
+// The DER SubjectPublicKeyInfo of an uncompressed P-256 public key (RFC 5480) is this prefix
+// followed by the point's X and Y.
+inline constexpr std::uint8_t kP256PublicKeyInfoPrefix[27] = {
+    0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01, 0x06,
+    0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
+
 class Sha256Hash {
 public:
     virtual ~Sha256Hash() = default;

@@ -61,12 +61,9 @@ private:
 
 // A P-256 public key as libcrypto reads it: the DER SubjectPublicKeyInfo of the point.
 std::unique_ptr<EVP_PKEY, EvpPkeyFree> P256Key(const P256PublicPoint& point) {
-    static const unsigned char kPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01,
-                                            0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00,
-                                            0x04};
-    unsigned char der[sizeof(kPrefix) + 64];
-    std::copy(std::begin(kPrefix), std::end(kPrefix), der);
-    std::copy(point.begin(), point.end(), der + sizeof(kPrefix));
+    unsigned char der[sizeof(kP256PublicKeyInfoPrefix) + 64];
+    std::copy(std::begin(kP256PublicKeyInfoPrefix), std::end(kP256PublicKeyInfoPrefix), der);
+    std::copy(point.begin(), point.end(), der + sizeof(kP256PublicKeyInfoPrefix));
     const unsigned char* cursor = der;
     return std::unique_ptr<EVP_PKEY, EvpPkeyFree>(d2i_PUBKEY(nullptr, &cursor, sizeof(der)));
 }

@@ -67,6 +67,14 @@ TEST_F(PackageCheckTest, APackageSomebodyCanStillWriteToIsNotTrusted) {
     EXPECT_FALSE(held);
 }
 
+TEST_F(PackageCheckTest, ACancelledCheckHoldsNothing) {
+    const std::wstring path = Copy("current.zip");
+    unique_handle held;
+    EXPECT_EQ(PackageCheck::Cancelled, CheckDownloadedPackage(path, CompiledPackageKeys(), [] { return true; }, held));
+    EXPECT_FALSE(held);
+    EXPECT_TRUE(DeleteFileW(path.c_str())) << "the package stayed locked";
+}
+
 TEST_F(PackageCheckTest, ResultsForOtherPackagesAndWithoutKeys) {
     struct Case {
         const char* package;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -22,12 +23,8 @@ struct EvpPkeyFree {
     void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
 };
 
-// The point of the P-256 public key in the PEM file |path|: the DER SubjectPublicKeyInfo of an
-// uncompressed P-256 point is this prefix and the point's 64 bytes.
+// The point of the P-256 public key in the PEM file |path|.
 std::optional<P256PublicPoint> ReadPublicKey(const std::string& path, std::string& failure) {
-    static const unsigned char kPrefix[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01,
-                                            0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00,
-                                            0x04};
     const std::unique_ptr<BIO, BioFree> file(BIO_new_file(path.c_str(), "r"));
     const std::unique_ptr<EVP_PKEY, EvpPkeyFree> key(file ? PEM_read_bio_PUBKEY(file.get(), nullptr, nullptr, nullptr) : nullptr);
     if (!key) {
@@ -37,9 +34,11 @@ std::optional<P256PublicPoint> ReadPublicKey(const std::string& path, std::strin
     unsigned char* der = nullptr;
     const int length = i2d_PUBKEY(key.get(), &der);
     std::optional<P256PublicPoint> point;
-    if (length == static_cast<int>(sizeof(kPrefix) + 64) && std::equal(std::begin(kPrefix), std::end(kPrefix), der)) {
+    const std::size_t prefix = sizeof(kP256PublicKeyInfoPrefix);
+    if (length == static_cast<int>(prefix + 64) &&
+        std::equal(std::begin(kP256PublicKeyInfoPrefix), std::end(kP256PublicKeyInfoPrefix), der)) {
         point.emplace();
-        std::copy_n(der + sizeof(kPrefix), 64, point->begin());
+        std::copy_n(der + prefix, 64, point->begin());
     } else {
         failure = path + " does not hold a P-256 public key";
     }
