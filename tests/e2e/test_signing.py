@@ -155,7 +155,9 @@ class AuthenticodeTest(harness.WineTestCase):
         verified = osslsigncode_verify(harness.TEST_INSTALLER)
         self.assertEqual(0, verified.returncode, verified.stdout + verified.stderr)
         self.assertIn("Signature verification: ok", verified.stdout)
-        self.assertIn("QuorVel Throwaway Test Signer", verified.stdout)
+        for shown in ("QuorVel Throwaway Test Signer", "Message digest algorithm  : SHA256", "Text description: QuorVel",
+                      "URL description: https://www.quorvel.com/"):
+            self.assertIn(shown, verified.stdout)
 
         run = harness.run_program(harness.TEST_INSTALLER, ["--version"], timeout=60)
         self.assertEqual(0, run.returncode)
