@@ -8,8 +8,7 @@
 #include "install/extract_archive.h"
 #include "install/package_check.h"
 #include "install/package_keys.h"
-#include "install/pipeline.h"
-#include "install/run_state.h"
+#include "install/run_context.h"
 #include "install/window_messages.h"
 
 namespace {
@@ -19,9 +18,9 @@ constexpr char kNotAuthentic[] = "The downloaded package is not authentic.";
 // Checks the package before anything in it is unpacked. On success |held| keeps the package
 // unchangeable until the caller is done reading it. A package that fails is deleted and fails the
 // run; it is not downloaded again.
-bool CheckPackage(InstallationPipeline& run, unique_handle& held) {
-    const CancelTest cancelRequested = [] { return g_cancelRequested.load(); };
-    switch (CheckDownloadedPackage(run.PackagePath(), CompiledPackageKeys(), cancelRequested, held)) {
+bool CheckPackage(RunContext& run, unique_handle& held) {
+    const CancelTest cancelRequested = [&run] { return run.Cancelled(); };
+    switch (CheckDownloadedPackage(run.packagePath, CompiledPackageKeys(), cancelRequested, held)) {
     case PackageCheck::Authentic:
     case PackageCheck::Unchecked:
         return true;
@@ -31,13 +30,13 @@ bool CheckPackage(InstallationPipeline& run, unique_handle& held) {
     case PackageCheck::NotAuthentic:
         break;
     }
-    if (!DeleteFileW(run.PackagePath().c_str())) LogWarning(SystemErrorText("Deleting the package that failed its check"));
+    if (!DeleteFileW(run.packagePath.c_str())) LogWarning(SystemErrorText("Deleting the package that failed its check"));
     run.ReportError(kNotAuthentic);
     return false;
 }
 }  // namespace
 
-void ExtractStage(InstallationPipeline& run) {
+void ExtractStage(RunContext& run) {
     // Held open from before the check until the extraction has read the last entry.
     unique_handle checkedPackage;
     if (!CheckPackage(run, checkedPackage)) return;
@@ -50,17 +49,17 @@ void ExtractStage(InstallationPipeline& run) {
         return;
     }
 
-    const HWND window = run.Window();
+    const HWND window = run.window;
     const auto windowGone = [window] { return !IsWindow(window); };
     const ExtractionProgress progress = [window, windowGone](std::uint32_t done, std::uint32_t total) {
         if (!windowGone()) PostMessageW(window, WM_INSTALL_PROGRESS, done, total);
     };
-    const CancelTest cancelRequested = [windowGone] { return g_cancelRequested.load() || windowGone(); };
+    const CancelTest cancelRequested = [&run, windowGone] { return run.Cancelled() || windowGone(); };
 
-    const ExtractionResult result = ExtractArchive(run.PackagePath(), folder, progress, cancelRequested);
+    const ExtractionResult result = ExtractArchive(run.packagePath, folder, progress, cancelRequested);
     if (result.extracted == 0 && result.total == 0) {
         run.ReportError(kExtractionFailed);
-    } else if (!g_cancelRequested.load()) {
-        PostMessageW(window, WM_EXTRACT_DONE, 0, 0);
+    } else if (!run.Cancelled()) {
+        run.Post(WM_EXTRACT_DONE);
     }
 }
