@@ -85,6 +85,24 @@ class SigningToolsTest(unittest.TestCase):
                 self.assertIn(message, signed.stderr)
                 self.assertEqual(before, open(path, "rb").read())
 
+    def test_the_build_takes_one_or_two_public_keys_and_nothing_else(self):
+        embed = os.path.join(SCRIPTS, "..", "cmake", "embed_package_keys.py")
+        rsa = os.path.join(self.folder.name, "rsa.pub.pem")
+        subprocess.run(f"openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 2>/dev/null | "
+                       f"openssl pkey -pubout -out {rsa}", shell=True, check=True)
+        a, b = self.keys["a"] + ".pub.pem", self.keys["b"] + ".pub.pem"
+        cases = [([a], 0, ""), ([a, b], 0, ""), ([], 0, ""),
+                 ([a, b, a], 1, "one or two different keys"), ([a, a], 1, "one or two different keys"),
+                 ([self.keys["a"] + ".pem"], 1, "holds a private key"), ([rsa], 1, "not an uncompressed P-256 key")]
+        for files, code, message in cases:
+            with self.subTest(files=[os.path.basename(f) for f in files]):
+                output = os.path.join(self.folder.name, "keys.cpp")
+                made = run(sys.executable, embed, output, *files)
+                self.assertEqual(code, made.returncode, made.stderr)
+                self.assertIn(message, made.stderr)
+                if code == 0:
+                    self.assertEqual(len(files), open(output).read().count("P256PublicPoint{{"))
+
     def test_qv_unzip_says_why_a_package_is_refused(self):
         path = self.package("changed.zip")
         self.sign("a", path)
