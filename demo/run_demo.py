@@ -1,7 +1,9 @@
 """The demo: a real installation by the real QuorVelSetup.exe under Wine, from a local server.
 
-scripts/demo builds the program with download addresses on 127.0.0.1 and calls this script, which
-  1. writes the demo package (the demo Installer.exe and vcredist.exe, and the demo product),
+scripts/demo builds the program with download addresses on 127.0.0.1, its own package key and a
+throwaway code-signing certificate, and calls this script, which
+  1. writes the demo package (the demo Installer.exe and vcredist.exe, and the demo product), signs
+     it with the demo's package key, and shows what osslsigncode says of the signed program,
   2. serves it from a local HTTP server that sends it slowly enough to watch,
   3. runs the installer interactively and saves a screenshot of each phase it goes through
      (fetching with a moving bar, extracting, preparing),
@@ -39,6 +41,8 @@ def parse_arguments():
     parser = argparse.ArgumentParser(description="Runs the QuorVel Setup demo (called by scripts/demo).")
     parser.add_argument("--build", required=True, help="the demo build folder")
     parser.add_argument("--port", type=int, required=True, help="the port the program downloads from")
+    parser.add_argument("--signing", required=True,
+                        help="folder with the package key (package-key.pem) and the certificate (codesign.pem)")
     parser.add_argument("--out", required=True, help="folder for the screenshots and the package")
     parser.add_argument("--lang", choices=sorted(LANGUAGES), default="en")
     parser.add_argument("--silent-only", action="store_true", help="skip the interactive run")
@@ -78,7 +82,19 @@ def write_package(path, build):
         archive.write(os.path.join(programs, "vcredist.exe"), "vcredist.exe")
         for name, data in demo_product_files():
             archive.writestr(name, data)
+    signed = subprocess.run([os.path.join(SOURCE_DIR, "scripts", "sign-package"),
+                             os.path.join(OPTIONS.signing, "package-key.pem"), path],
+                            capture_output=True, text=True, check=True)
+    print("Package signature: " + signed.stdout.strip())
     return path
+
+
+def authenticode_verification():
+    """What osslsigncode says of the signed program, checked against the demo's certificate;
+    (exit code, its lines)."""
+    result = subprocess.run(["osslsigncode", "verify", "-CAfile", os.path.join(OPTIONS.signing, "codesign.pem"),
+                             "-in", harness.INSTALLER], capture_output=True, text=True)
+    return result.returncode, (result.stdout + result.stderr).splitlines()
 
 
 def serve_root(out):
@@ -245,8 +261,12 @@ def summarise(interactive, silent, failures):
         print("\nDemo finished: every phase was seen, both runs ended with exit code 0.")
 
 
-def check(interactive, silent):
+def check(interactive, silent, authenticode):
     failures = []
+    if authenticode[0] != 0:
+        failures.append("osslsigncode could not verify the program's signature")
+    if "The package signature is valid (key " not in log_text():
+        failures.append("the log does not show the package signature check")
     if interactive:
         code, shots = interactive
         if code != 0:
@@ -288,6 +308,10 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(130))
     root, size = serve_root(out)
     print(f"Demo package: {size / 1e6:.1f} MB, served from {root} on 127.0.0.1:{OPTIONS.port}")
+    authenticode = authenticode_verification()
+    print(f"\n=== osslsigncode verify {harness.INSTALLER} (exit code {authenticode[0]})")
+    for line in authenticode[1]:
+        print(f"  | {line}")
     piece = max(4096, size // 100)  # about a hundred pieces, 50 ms apart: five seconds of download
     with PackageServer(root, OPTIONS.port, mode="slow", piece=piece), harness.WineSession():
         remove_earlier_installations()
@@ -297,7 +321,7 @@ def main():
             interactive = interactive_run(out)
         print("\n=== Silent run: " + " ".join([PROGRAM_COPY, "-s", "-u", DEMO_USER, "-p", f'"{DEMO_DESTINATION}"']))
         silent = silent_run()
-        failures = check(interactive, silent)
+        failures = check(interactive, silent, authenticode)
         summarise(interactive, silent, failures)
         if OPTIONS.keep_server:
             keep_serving(OPTIONS.port)

@@ -70,22 +70,23 @@ class StandinPackage:
                     archive.writestr(zipfile.ZipInfo(name), b"")
                 else:
                     archive.writestr(name, data, compress_type=zipfile.ZIP_STORED)
-        return path
+        return sign_package(path)
 
 
 def write_empty_package(path):
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     with zipfile.ZipFile(path, "w"):
         pass
-    return path
+    return sign_package(path)
 
 
 def write_corrupt_package(path, size=4096):
-    """Bytes that are no ZIP archive at all."""
+    """Bytes that are no ZIP archive, closed by the end record of an empty directory and signed:
+    the vendor's key vouches for them, so they reach the reader, which finds no entries."""
     os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
     with open(path, "wb") as file:
-        file.write(random.Random(7).randbytes(size))
-    return path
+        file.write(random.Random(7).randbytes(size) + EMPTY_END_RECORD)
+    return sign_package(path)
 
 
 def read_records(record_file):
@@ -105,3 +106,35 @@ def read_records(record_file):
                 record["command_line"] = fields[4] if len(fields) > 4 else ""
             records.append(record)
     return records
+
+
+# --- package signatures -----------------------------------------------------------------------
+# The test program carries the public halves of the build's throwaway keys "current" and "next";
+# "unknown" is a key it does not know (tests/CMakeLists.txt makes all three at configure time).
+
+SIGN_PACKAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "sign-package")
+# The end record of an archive without entries and without comment (APPNOTE 4.3.16).
+EMPTY_END_RECORD = b"PK\x05\x06" + bytes(18)
+
+
+def signing_key(name="current"):
+    """The private key |name| of the build's throwaway keys."""
+    import harness  # the build folder; imported here, as harness does not need this module
+    return os.path.join(harness.BUILD_DIR, "signing", name, "package-key.pem")
+
+
+def sign_package(path, key="current"):
+    """Signs the package in place with scripts/sign-package; returns |path|."""
+    import subprocess
+    subprocess.run([SIGN_PACKAGE, signing_key(key), path], check=True, stdout=subprocess.DEVNULL)
+    return path
+
+
+def key_id(name="current"):
+    """The key id (hexadecimal) the program logs for the build's throwaway key |name|: the first 8
+    bytes of SHA-256 over the public point's X and Y."""
+    import base64
+    import hashlib
+    with open(signing_key(name).replace("package-key.pem", "package-key.pub.pem")) as file:
+        body = "".join(line for line in file.read().splitlines() if not line.startswith("-----"))
+    return hashlib.sha256(base64.b64decode(body)[-64:]).digest()[:8].hex()

@@ -227,6 +227,8 @@ class PipelineTest(harness.WineTestCase):
             "Installing 32 bit app build",
             "Downloading install files to: " + windows_work + "Installer.zip",
             "Downloading finished",
+            "Checking the package signature",
+            f"The package signature is valid (key {packages.key_id('current')})",
             "Unzipping to " + extraction,
             "Unzipping 3 entries",
             "Extracting standin.cfg",

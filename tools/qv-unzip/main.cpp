@@ -2,6 +2,7 @@
 // routine, for developers and the benchmark.
 //   qv-unzip -l ARCHIVE            index, method, sizes, CRC-32, flags and name of every entry
 //   qv-unzip ARCHIVE DESTDIR       extract (DESTDIR is created), progress on a terminal
+//   qv-unzip --verify KEY.pem ARCHIVE  check the package signature against a public key
 //   --log FILE                     write the installation log there
 
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "install/extract_archive.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_archive_entry.h"
+#include "verify_package.h"
 
 namespace {
 
@@ -67,7 +69,9 @@ int Extract(const std::string& archivePath, const std::string& destination) {
 
 int main(int argc, char** argv) {
     cxxopts::Options options("qv-unzip", "Lists or extracts a ZIP archive with the installer's reader.");
-    options.add_options()("l,list", "List the entries")("log", "Write the installation log to FILE", cxxopts::value<std::string>())(
+    options.add_options()("l,list", "List the entries")(
+        "verify", "Check ARCHIVE's package signature against the public key in KEY.pem", cxxopts::value<std::string>(),
+        "KEY.pem")("log", "Write the installation log to FILE", cxxopts::value<std::string>())(
         "h,help", "Show this help")("paths", "ARCHIVE [DESTDIR]", cxxopts::value<std::vector<std::string>>());
     options.parse_positional({"paths"});
     options.positional_help("ARCHIVE [DESTDIR]");
@@ -79,10 +83,15 @@ int main(int argc, char** argv) {
         }
         const auto paths = parsed.count("paths") ? parsed["paths"].as<std::vector<std::string>>() : std::vector<std::string>{};
         const bool list = parsed.count("list") > 0;
-        if (paths.size() != (list ? 1u : 2u))
-            return Fail(kExitUsage, list ? "-l takes one ARCHIVE" : "expected ARCHIVE DESTDIR (or -l ARCHIVE); see --help");
+        const bool verify = parsed.count("verify") > 0;
+        if (list && verify) return Fail(kExitUsage, "-l and --verify do not go together");
+        if (paths.size() != (list || verify ? 1u : 2u))
+            return Fail(kExitUsage, list     ? "-l takes one ARCHIVE"
+                                    : verify ? "--verify KEY.pem takes one ARCHIVE"
+                                             : "expected ARCHIVE DESTDIR (or -l ARCHIVE); see --help");
         if (!IsReadableFile(paths[0])) return Fail(kExitFailed, "cannot open " + paths[0] + ": no such file");
         if (parsed.count("log")) OpenLog(Utf8ToWide(parsed["log"].as<std::string>()));
+        if (verify) return VerifyPackageFile(parsed["verify"].as<std::string>(), paths[0]);
         return list ? ListEntries(paths[0]) : Extract(paths[0], paths[1]);
     } catch (const cxxopts::exceptions::exception& error) {
         return Fail(kExitUsage, std::string(error.what()) + "; see --help");
