@@ -23,7 +23,7 @@ public:
     // Entries up to this size are decoded ahead; larger ones are left to the loop.
     static constexpr std::uint32_t kLargestEntry = 4u << 20;
     // Decoded data held for the loop at most (besides the entry being decoded).
-    static constexpr std::size_t kMostBytesHeld = 8u << 20;
+    static constexpr std::size_t kMostBytesHeld = 2u << 20;
 
     // Starts the helper reading |source| (a second reader of the package); does nothing when
     // either is null.
