@@ -146,7 +146,10 @@ EntryOutcome ExtractFile(ZipArchiveEntry& entry, const fs::path& target, Extract
         return NotWritten(entry, "the file cannot be created" + (openError ? " (" + ErrnoText(openError) + ")" : std::string()));
     }
     const EntryOutcome outcome = CopyVerified(source, out, entry, run);
-    if (outcome != EntryOutcome::Written) fs::remove(target, error);  // nothing corrupt or cut short stays behind
+    if (outcome != EntryOutcome::Written) {
+        if (out.is_open()) out.close();  // Windows removes no open file
+        fs::remove(target, error);       // nothing corrupt or cut short stays behind
+    }
     return outcome;
 }
 

@@ -74,6 +74,14 @@ const fs::path& WorkFolder() {
     return folder;
 }
 
+std::wstring WidePath(const fs::path& path) {
+#ifdef _WIN32
+    return path.wstring();
+#else
+    return Utf8ToWide(path.string());
+#endif
+}
+
 void ExtractWhole(const std::string& bytes) {
     const fs::path package = WorkFolder() / "package.zip";
     const fs::path out = WorkFolder() / "out";
@@ -84,7 +92,7 @@ void ExtractWhole(const std::string& bytes) {
         std::ofstream file(package, std::ios::binary | std::ios::trunc);
         file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
-    (void)ExtractArchive(Utf8ToWide(package.string()), Utf8ToWide(out.string()), {}, {});
+    (void)ExtractArchive(WidePath(package), WidePath(out), {}, {});
     // Nothing but the package and the extraction folder may exist in the work folder.
     for (const auto& item : fs::directory_iterator(WorkFolder()))
         if (item.path() != package && item.path() != out) __builtin_trap();
