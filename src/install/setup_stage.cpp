@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <utility>
 #include <vector>
 
 #include "common/console.h"
@@ -9,9 +10,8 @@
 #include "common/system_error_text.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
-#include "install/pipeline.h"
+#include "install/run_context.h"
 #include "install/run_paths.h"
-#include "install/run_state.h"
 
 namespace {
 constexpr wchar_t kRedistributableArguments[] = L"/install /quiet /norestart";
@@ -28,13 +28,11 @@ std::wstring RedistributablePath(const std::wstring& extractionFolder) {
     return FileExists(preferred) ? preferred : extractionFolder + L"\\vcredist_x86.exe";
 }
 
-// Waits for the child, then closes its handle unless the close handling took it over meanwhile;
-// the close handling closes it only after this worker has ended.
-void WaitAndRelease(HANDLE process, bool wait) {
-    g_childProcess.store(process);
-    if (wait) WaitForSingleObject(process, INFINITE);
-    const HANDLE stillOurs = g_childProcess.exchange(nullptr);
-    if (stillOurs) CloseHandle(stillOurs);
+// Waits for the child in the run's slot, which closes the handle once the wait has ended.
+void WaitAndRelease(RunContext& run, unique_handle process, bool wait) {
+    const HANDLE held = run.childProcess.Hold(std::move(process));
+    if (wait) WaitForSingleObject(held, INFINITE);
+    run.childProcess.Release();
 }
 }  // namespace
 
@@ -64,8 +62,8 @@ std::wstring InstallerArguments(const RunChoices& choices, const std::wstring& t
     return arguments;
 }
 
-bool RunProcess(bool wait, const std::wstring& program, const std::wstring& arguments) {
-    if (g_cancelRequested.load()) return false;
+bool RunProcess(RunContext& run, bool wait, const std::wstring& program, const std::wstring& arguments) {
+    if (run.Cancelled()) return false;
     if (!FileExists(program)) {
         Log(LogLevel::Error, "Unable to run ", WideToUtf8(program));
         return false;
@@ -76,32 +74,29 @@ bool RunProcess(bool wait, const std::wstring& program, const std::wstring& argu
     Log(LogLevel::Note, "Run exe file: ", WideToUtf8(program), " Args: ", WideToUtf8(arguments));
 
     const std::wstring folder = FolderOf(program);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &started)) {
+    if (!run.seams.startProcess(program, commandLine.data(), folder, started)) {
         LogError(SystemErrorText("Creating process"));
         return false;
     }
     const unique_handle thread(started.hThread);
-    WaitAndRelease(started.hProcess, wait);
+    WaitAndRelease(run, unique_handle(started.hProcess), wait);
     return true;
 }
 
-void SetupStage(InstallationPipeline& run) {
+void SetupStage(RunContext& run) {
     const std::wstring extractionFolder = run.ExtractionFolder();
     const std::wstring installer = extractionFolder + L"\\Installer.exe";
-    DeleteFileW(run.PackagePath().c_str());
+    DeleteFileW(run.packagePath.c_str());
     const std::wstring redistributable = RedistributablePath(extractionFolder);
 
-    if (!g_cancelRequested.load()) RunProcess(true, redistributable, kRedistributableArguments);
-    if (g_cancelRequested.load()) return;
+    if (!run.Cancelled()) RunProcess(run, true, redistributable, kRedistributableArguments);
+    if (run.Cancelled()) return;
 
     run.HideWindow();
-    const RunChoices& choices = run.Choices();
-    const bool started = RunProcess(true, installer, InstallerArguments(choices, GetFileNameTag()));
+    const RunChoices& choices = run.choices;
+    const bool started = RunProcess(run, true, installer, InstallerArguments(choices, GetFileNameTag()));
     if (choices.silent) WriteConsoleLine(std::string());
     run.RecordOutcome(started ? RunOutcome::ReachedInstaller : RunOutcome::Failed);
-    if (!g_cancelRequested.load()) PostMessageW(run.Window(), WM_CLOSE, 0, 0);
+    if (!run.Cancelled()) run.Post(WM_CLOSE);
 }

@@ -6,7 +6,7 @@
 
 #include "install/stage_host.h"
 
-class InstallationPipeline;
+class RunContext;
 
 // The tag in a program file name: what follows the last underscore of the file name, cut at the
 // first period after it ("setup_ab12.exe" gives "ab12", "a_b_c.d.exe" gives "c"); empty without
@@ -22,9 +22,10 @@ std::wstring InstallerArguments(const RunChoices& choices, const std::wstring& t
 
 // Starts |program| with |arguments| as its whole command line, in a console of its own, from the
 // folder that holds it, and waits for its end when |wait| is set. False when it was not started
-// (run cancelled, program missing, start failed; the two last are logged).
-bool RunProcess(bool wait, const std::wstring& program, const std::wstring& arguments);
+// (run cancelled, program missing, start failed; the two last are logged). The running program
+// sits in the run's child-process slot while it is waited for.
+bool RunProcess(RunContext& run, bool wait, const std::wstring& program, const std::wstring& arguments);
 
 // Worker body.
-void SetupStage(InstallationPipeline& run);
+void SetupStage(RunContext& run);
 #endif

@@ -4,7 +4,7 @@
 
 #include "common/text.h"
 #include "install/run_paths.h"
-#include "install/run_state.h"
+#include "install/run_context.h"
 
 namespace {
 
@@ -51,9 +51,9 @@ TEST(InstallerArguments, PiecesInOrderEachWithALeadingBlank) {
 }
 
 TEST(RunProcess, MissingProgramIsNotStarted) {
-    g_cancelRequested = false;
-    EXPECT_FALSE(RunProcess(true, L"C:\\does\\not\\exist\\Installer.exe", L""));
-    EXPECT_EQ(nullptr, g_childProcess.load());
+    RunContext run;
+    EXPECT_FALSE(RunProcess(run, true, L"C:\\does\\not\\exist\\Installer.exe", L""));
+    EXPECT_FALSE(run.childProcess.Running());
 }
 
 TEST(RunPaths, ExtractionFolderIsTheSameBeforeAndAfterThePackageNameIsAppended) {
