@@ -63,10 +63,10 @@ struct BlockJob {
         return State::Full;
     }
 
-    State Finish(State state) {
+    State Finish(State outcome) {
         EndCodec();
         std::string().swap(stream);
-        return state;
+        return outcome;
     }
 
     void EndCodec() {
