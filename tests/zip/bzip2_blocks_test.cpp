@@ -58,6 +58,17 @@ SplitRun Split(const std::string& stream, std::size_t inFlight, int refuse = 0) 
         fed += count;
         if (count < 32768) splitter.EndInput();
     };
+    // The rest, from the oldest block on, as one stream.
+    const auto decodeRest = [&] {
+        while (splitter.Status() == Next::NeedInput) feed();
+        std::string rest = splitter.FallbackBytes();
+        while (fed < stream.size()) {
+            feed();
+            rest += splitter.FallbackBytes();
+        }
+        run.data += DecodeSequentially(rest);
+        run.fellBack = true;
+    };
     std::vector<std::string> taken;
     for (int guard = 0; guard < 100000; ++guard) {
         Next next = splitter.Status();
@@ -67,15 +78,7 @@ SplitRun Split(const std::string& stream, std::size_t inFlight, int refuse = 0) 
             next = splitter.Status();
         }
         if (taken.empty()) {
-            if (next == Next::Blocked) {
-                std::string rest = splitter.FallbackBytes();
-                while (fed < stream.size()) {
-                    feed();
-                    rest += splitter.FallbackBytes();
-                }
-                run.data += DecodeSequentially(rest);
-                run.fellBack = true;
-            }
+            if (next == Next::Blocked) decodeRest();
             return run;
         }
         std::string out;
@@ -83,14 +86,7 @@ SplitRun Split(const std::string& stream, std::size_t inFlight, int refuse = 0) 
             --refuse;
             taken.clear();
             if (!splitter.OldestFailed()) {
-                while (splitter.Status() == Next::NeedInput) feed();
-                std::string rest = splitter.FallbackBytes();
-                while (fed < stream.size()) {
-                    feed();
-                    rest += splitter.FallbackBytes();
-                }
-                run.data += DecodeSequentially(rest);
-                run.fellBack = true;
+                decodeRest();
                 return run;
             }
             continue;
