@@ -192,7 +192,7 @@ def main():
     parser.add_argument("--work", default=os.path.join(ROOT, "build", "bench"))
     parser.add_argument("--qv-unzip", default=os.path.join(ROOT, "build", "host", "tools", "qv-unzip", "qv-unzip"))
     parser.add_argument("--methods", default="stored,deflate,bzip2,lzma")
-    parser.add_argument("--only", default="", help="time only packages whose label holds this text")
+    parser.add_argument("--only", default="", help="time only packages whose label holds one of these comma-separated texts")
     parser.add_argument("--prepare-only", action="store_true", help="make the packages, time nothing")
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
@@ -228,7 +228,7 @@ def main():
           "| CPU ratio to least peer | peak RSS MB |")
     print("|---|---|---|---|---|---|---|---|---|")
     for label, package in packages:
-        if args.only and args.only not in label:
+        if args.only and not any(part in label for part in args.only.split(",")):
             continue
         samples = {}
         loads = []

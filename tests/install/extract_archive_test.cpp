@@ -389,7 +389,7 @@ TEST_F(Extraction, RealWorldShapesExtract) {
     BuiltArchive built;
     built.entries = {folder, hostByte, lzmaVersion};
     built.prefix = "MZ self-extracting stub " + NoiseBytes(5000, 8);
-    built.comment = std::string("comment with PK\x05\x06 inside", 29);
+    built.comment = "comment with PK\x05\x06 inside";
     const ExtractionRun run = ExtractBuilt(built);
     EXPECT_RESULT(run, 3u, 3u);
     EXPECT_TRUE(fs::is_directory(m_out / "Program Files"));
