@@ -9,8 +9,11 @@ once per method with 7z -tzip, then extracts every package with every tool --run
 fresh folder (removed and synced between runs, outside the timing), the tools taking turns
 round by round. Prints median wall-clock and CPU seconds, the ratio of each tool to the fastest
 peer, and peak memory (maximum resident set size from /usr/bin/time -v). The machine's load
-average before each round is printed too: other work on the machine distorts wall-clock times. Two extra deflate packages of small files (5000 and 20000 entries) show
-whether qv-unzip's memory grows with the number of entries.
+average before each round is printed too: other work on the machine distorts wall-clock times.
+Extra packages: deflate packages of 5000, 20000 and 100000 small files (does qv-unzip's memory
+grow with the number of entries?), one bzip2 entry of many blocks (one large file), and a
+hostile bzip2 entry made of false block markers (how fast is it refused?; every tool is expected
+to fail on it, and its time is what counts).
 """
 import argparse
 import os
@@ -18,6 +21,7 @@ import platform
 import re
 import shutil
 import statistics
+import struct
 import subprocess
 import sys
 import time
@@ -86,6 +90,41 @@ def small_files(dest, count):
     open(os.path.join(dest, ".complete"), "w").close()
 
 
+def many_block_source(dest, size_mb):
+    """One large text file (the source tree's text files, concatenated) for a bzip2 entry of many blocks."""
+    if os.path.isfile(os.path.join(dest, ".complete")):
+        return
+    shutil.rmtree(dest, ignore_errors=True)
+    os.makedirs(dest)
+    budget = size_mb * 1_000_000
+    written = 0
+    with open(os.path.join(dest, "large.txt"), "wb") as out:
+        for top in ("/usr/include", "/usr/share/perl", "/usr/lib/python3"):
+            for path in sorted_files(top):
+                if written >= budget:
+                    break
+                with open(path, "rb") as f:
+                    data = f.read(budget - written)
+                out.write(data)
+                written += len(data)
+    open(os.path.join(dest, ".complete"), "w").close()
+
+
+def false_marker_package(package, size_mb=3):
+    """One bzip2 entry of a stream header and nothing but block magics: every one is a false
+    boundary. A decoder that retries each one costs minutes; a bounded one refuses it at once."""
+    if os.path.isfile(package):
+        return
+    payload = b"BZh9" + b"\x31\x41\x59\x26\x53\x59" * (size_mb * 1_000_000 // 6)
+    name = b"markers.bin"
+    local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 46, 0, 12, 0, 0, 0, len(payload), 50_000_000, len(name), 0)
+    central = struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 0x31E, 46, 0, 12, 0, 0, 0, len(payload), 50_000_000,
+                          len(name), 0, 0, 0, 0, 0, 0) + name
+    body = local + name + payload
+    with open(package, "wb") as f:
+        f.write(body + central + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(central), len(body), 0))
+
+
 def pack(src, package, method):
     if os.path.isfile(package):
         return
@@ -111,7 +150,7 @@ def timed_run(command):
     return result.returncode, elapsed, cpu, int(field(r"Maximum resident set size \(kbytes\)"))
 
 
-def measure_round(package, tool_commands, out_root, samples):
+def measure_round(package, tool_commands, out_root, samples, expect_failure=False):
     """One run of every tool on |package|, one after the other, so that any load from elsewhere
     on the machine falls on all tools alike over the rounds."""
     for tool, command_of in tool_commands.items():
@@ -122,7 +161,7 @@ def measure_round(package, tool_commands, out_root, samples):
         os.makedirs(out)
         subprocess.run(["sync"])
         code, elapsed, cpu, peak = timed_run(command_of(package, out))
-        if code != 0:
+        if code != 0 and not expect_failure:
             samples[tool] = None
             continue
         samples.setdefault(tool, []).append((elapsed, cpu, peak))
@@ -153,6 +192,7 @@ def main():
     parser.add_argument("--work", default=os.path.join(ROOT, "build", "bench"))
     parser.add_argument("--qv-unzip", default=os.path.join(ROOT, "build", "host", "tools", "qv-unzip", "qv-unzip"))
     parser.add_argument("--methods", default="stored,deflate,bzip2,lzma")
+    parser.add_argument("--only", default="", help="time only packages whose label holds one of these comma-separated texts")
     parser.add_argument("--prepare-only", action="store_true", help="make the packages, time nothing")
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
@@ -167,12 +207,20 @@ def main():
         package = os.path.join(args.work, "mixed_%s.zip" % method)
         pack(src, package, method)
         packages.append(("mixed " + method, package))
-    for count in (5000, 20000):
+    for count in (5000, 20000, 100000):
         folder = os.path.join(args.work, "small_%d" % count)
         small_files(folder, count)
         package = os.path.join(args.work, "small_%d_deflate.zip" % count)
         pack(folder, package, "deflate")
         packages.append(("%d small files, deflate" % count, package))
+    folder = os.path.join(args.work, "many_blocks")
+    many_block_source(folder, args.size_mb // 3)
+    package = os.path.join(args.work, "one_file_bzip2.zip")
+    pack(folder, package, "bzip2")
+    packages.append(("one %d MB file, bzip2 (many blocks)" % (args.size_mb // 3), package))
+    package = os.path.join(args.work, "false_markers_bzip2.zip")
+    false_marker_package(package)
+    packages.append(("false bzip2 block markers (hostile; failure expected)", package))
 
     if args.prepare_only:
         return
@@ -180,11 +228,13 @@ def main():
           "| CPU ratio to least peer | peak RSS MB |")
     print("|---|---|---|---|---|---|---|---|---|")
     for label, package in packages:
+        if args.only and not any(part in label for part in args.only.split(",")):
+            continue
         samples = {}
         loads = []
         for _ in range(args.runs):
             loads.append(load_average())
-            measure_round(package, tools(args.qv_unzip), args.work, samples)
+            measure_round(package, tools(args.qv_unzip), args.work, samples, expect_failure="hostile" in label)
         medians = {t: (statistics.median(r[0] for r in s), statistics.median(r[1] for r in s)) for t, s in samples.items() if s}
         peer_wall = [m[0] for t, m in medians.items() if t != "qv-unzip"]
         peer_cpu = [m[1] for t, m in medians.items() if t != "qv-unzip"]

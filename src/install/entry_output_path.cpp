@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cwctype>
 
 #include "common/text.h"
 
@@ -12,10 +11,37 @@
 
 namespace {
 
-#ifdef _WIN32
-using NativeString = std::wstring;
+template <typename Char>
+bool IsSeparator(Char c) {
+    return c == '/' || c == '\\';
+}
 
-NativeString ToNative(const std::string& name, bool utf8Name) {
+template <typename Segment>
+bool IsOnlyDotsAndSpaces(const Segment& segment) {
+    return std::all_of(segment.begin(), segment.end(), [](auto c) { return c == '.' || c == ' '; });
+}
+
+// Every segment must stay inside the folder; an empty last segment is a directory's trailing '/'.
+template <typename Name, typename DeviceTest>
+bool IsContainedName(const Name& name, DeviceTest isDevice) {
+    using Char = typename Name::value_type;
+    if (name.empty() || IsSeparator(name.front())) return false;
+    if (name.find(Char(':')) != Name::npos || name.find(Char(0)) != Name::npos) return false;
+    std::size_t start = 0;
+    while (start < name.size()) {
+        std::size_t end = start;
+        while (end < name.size() && !IsSeparator(name[end])) ++end;
+        const Name segment = name.substr(start, end - start);
+        if (segment.empty() || IsOnlyDotsAndSpaces(segment) || isDevice(segment)) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+wchar_t ToUpperAscii(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
+
+#ifdef _WIN32
+std::wstring ToNative(const std::string& name, bool utf8Name) {
     if (name.empty()) return {};
     const UINT codePage = utf8Name ? CP_UTF8 : CP_ACP;
     const int length = MultiByteToWideChar(codePage, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
@@ -24,48 +50,26 @@ NativeString ToNative(const std::string& name, bool utf8Name) {
     MultiByteToWideChar(codePage, 0, name.data(), static_cast<int>(name.size()), wide.data(), length);
     return wide;
 }
-
-bool IsSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
-
-// CON, PRN, AUX, NUL, COM1-9, LPT1-9, also with an extension ("nul.txt"): Windows opens the device.
-bool IsReservedDeviceName(const std::wstring& segment) {
-    std::wstring stem = segment.substr(0, segment.find(L'.'));
-    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
-    std::transform(stem.begin(), stem.end(), stem.begin(), [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
-    static const std::array<const wchar_t*, 4> kPlain = {L"CON", L"PRN", L"AUX", L"NUL"};
-    if (std::any_of(kPlain.begin(), kPlain.end(), [&](const wchar_t* name) { return stem == name; })) return true;
-    return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) && stem[3] >= L'1' &&
-           stem[3] <= L'9';
-}
-#else
-using NativeString = std::string;
-
-NativeString ToNative(const std::string& name, bool) { return name; }
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
-bool IsReservedDeviceName(const std::string&) { return false; }
 #endif
 
-template <typename Segment>
-bool IsOnlyDotsAndSpaces(const Segment& segment) {
-    return std::all_of(segment.begin(), segment.end(), [](auto c) { return c == '.' || c == ' '; });
-}
-
-// Every segment must stay inside the folder; an empty last segment is a directory's trailing '/'.
-bool IsContainedName(const NativeString& name) {
-    if (name.empty() || IsSeparator(name.front())) return false;
-    if (name.find(':') != NativeString::npos || name.find('\0') != NativeString::npos) return false;
-    std::size_t start = 0;
-    while (start < name.size()) {
-        std::size_t end = start;
-        while (end < name.size() && !IsSeparator(name[end])) ++end;
-        const NativeString segment = name.substr(start, end - start);
-        if (segment.empty() || IsOnlyDotsAndSpaces(segment) || IsReservedDeviceName(segment)) return false;
-        start = end + 1;
-    }
-    return true;
-}
-
 }  // namespace
+
+bool IsWindowsDeviceName(const std::wstring& segment) {
+    std::wstring stem = segment.substr(0, segment.find(L'.'));
+    while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+    std::transform(stem.begin(), stem.end(), stem.begin(), ToUpperAscii);
+    static const std::array<const wchar_t*, 6> kPlain = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    if (std::any_of(kPlain.begin(), kPlain.end(), [&](const wchar_t* name) { return stem == name; })) return true;
+    if (stem.size() != 4 || (stem.compare(0, 3, L"COM") != 0 && stem.compare(0, 3, L"LPT") != 0)) return false;
+    const wchar_t digit = stem[3];
+    return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+}
+
+bool IsContainedWindowsName(const std::wstring& name) { return IsContainedName(name, IsWindowsDeviceName); }
+
+bool IsContainedPosixName(const std::string& name) {
+    return IsContainedName(name, [](const std::string&) { return false; });
+}
 
 std::filesystem::path NativeFolderPath(const std::wstring& folder) {
 #ifdef _WIN32
@@ -77,8 +81,14 @@ std::filesystem::path NativeFolderPath(const std::wstring& folder) {
 
 std::optional<std::filesystem::path> EntryOutputPath(const std::filesystem::path& folder, const std::string& name,
                                                      bool utf8Name) {
-    NativeString native = ToNative(name, utf8Name);
-    if (!IsContainedName(native)) return std::nullopt;
+#ifdef _WIN32
+    std::wstring native = ToNative(name, utf8Name);
+    if (!IsContainedWindowsName(native)) return std::nullopt;
+#else
+    (void)utf8Name;
+    std::string native = name;
+    if (!IsContainedPosixName(native)) return std::nullopt;
+#endif
     while (!native.empty() && IsSeparator(native.back())) native.pop_back();
     return folder / std::filesystem::path(native);
 }

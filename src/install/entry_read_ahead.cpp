@@ -1,14 +1,17 @@
 #include "install/entry_read_ahead.h"
 
+#include "zip/entry_data_chain.h"
+#include "zip/methods.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_archive_entry.h"
 
 namespace {
 
 // The entry's data, or nothing when its stream cannot be opened.
-std::optional<std::string> Decode(ZipArchiveEntry& entry) {
-    std::istream* data = entry.OpenDataStream();
-    if (!data) return std::nullopt;
+std::optional<std::string> Decode(const ZipArchiveEntry& entry, std::istream& source) {
+    const std::unique_ptr<EntryDataChain> chain = entry.OpenDataStreamOn(source);
+    if (!chain) return std::nullopt;
+    std::istream* data = chain->data;
     const std::size_t wanted = std::size_t(entry.UncompressedSize()) + 1;
     std::string bytes(wanted, '\0');
     std::size_t got = 0;
@@ -18,14 +21,18 @@ std::optional<std::string> Decode(ZipArchiveEntry& entry) {
         got += static_cast<std::size_t>(count);
     }
     bytes.resize(got);
-    entry.ReleaseDataStreams();
     return bytes;
 }
 
 }  // namespace
 
-EntryReadAhead::EntryReadAhead(std::shared_ptr<ZipArchive> archive) : m_archive(std::move(archive)) {
-    if (m_archive && m_archive->EntryCount() > 1) m_helper = std::thread([this] { Run(); });
+EntryReadAhead::EntryReadAhead(std::shared_ptr<ZipArchive> archive, std::unique_ptr<std::istream> source)
+    : m_archive(std::move(archive)), m_source(std::move(source)) {
+    if (!m_archive || !m_source || m_archive->EntryCount() < 2) return;
+    try {
+        m_helper = std::thread([this] { Run(); });
+    } catch (const std::exception&) {  // no thread: the loop decodes every entry itself
+    }
 }
 
 EntryReadAhead::~EntryReadAhead() {
@@ -39,7 +46,9 @@ EntryReadAhead::~EntryReadAhead() {
 
 bool EntryReadAhead::Eligible(std::uint32_t index) const {
     const auto entry = m_archive->EntryAt(index);
-    return !entry->IsDirectoryEntry() && entry->UncompressedSize() > 0 && entry->UncompressedSize() <= kLargestEntry;
+    return !entry->IsDirectoryEntry() && entry->UncompressedSize() > 0 && entry->UncompressedSize() <= kLargestEntry &&
+           (entry->FlagBits() & kFlagEncrypted) == 0 && entry->LoadedDataOffset() &&
+           (entry->MethodId() == 0 || MethodForId(entry->MethodId()) != nullptr);
 }
 
 void EntryReadAhead::Run() {
@@ -52,11 +61,19 @@ void EntryReadAhead::Run() {
             m_changed.wait(lock, [&] { return m_stop || m_bytesHeld < kMostBytesHeld; });
             m_next = std::max(m_next, m_loopAt + 1);
             while (m_next < count && !Eligible(m_next)) ++m_next;
-            if (m_stop || m_next >= count) return;
+            if (m_stop || m_next >= count) {
+                m_finished = true;
+                m_changed.notify_all();
+                return;
+            }
             index = m_next++;
             m_decoding = index;
         }
-        std::optional<std::string> data = Decode(*m_archive->EntryAt(index));
+        std::optional<std::string> data;
+        try {
+            data = Decode(*m_archive->EntryAt(index), *m_source);
+        } catch (const std::exception&) {  // no memory for it: the loop decodes it itself
+        }
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_bytesHeld += data ? data->size() : 0;
@@ -87,4 +104,10 @@ std::optional<std::string> EntryReadAhead::Take(std::uint32_t index) {
     lock.unlock();
     m_changed.notify_all();
     return data;
+}
+
+void EntryReadAhead::WaitUntilIdle() {
+    if (!m_helper.joinable()) return;
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_finished || (m_bytesHeld >= kMostBytesHeld && !m_decoding); });
 }

@@ -1,10 +1,6 @@
 #include "zip/bzip2_blocks.h"
 
-#include <bzlib.h>
-
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -56,51 +52,29 @@ private:
     int m_bits = 0;
 };
 
-void* CachedAllocate(void* opaque, int items, int size) {
-    auto& cache = *static_cast<Bzip2AllocationCache*>(opaque);
-    const std::size_t bytes = static_cast<std::size_t>(items) * static_cast<std::size_t>(size);
-    for (auto it = cache.free.begin(); it != cache.free.end(); ++it) {
-        if (it->size != bytes) continue;
-        void* address = it->address;
-        cache.free.erase(it);
-        return address;
-    }
-    return std::malloc(bytes);
-}
-
-// libbzip2 frees without a size; the cache learns it from a side table of live blocks.
-struct LiveBlocks {
-    std::vector<Bzip2AllocationCache::Block> blocks;
-};
-
 }  // namespace
 
-Bzip2AllocationCache::~Bzip2AllocationCache() {
-    for (const Block& block : free) std::free(block.address);
-}
-
-void Bzip2BlockSplitter::Append(const char* bytes, std::size_t count) { m_data.append(bytes, count); }
-
 void Bzip2BlockSplitter::ParseHeader() {
-    if (m_headerParsed || m_finished) return;
+    if (m_headerParsed || m_ended) return;
     if (m_data.size() < 10) {  // "BZh", the level and the first magic
-        if (m_inputEnded) m_finished = true;
+        if (m_inputEnded) m_ended = true;
         return;
     }
     m_headerParsed = true;
     if (m_data.compare(0, 3, "BZh") != 0 || m_data[3] < '1' || m_data[3] > '9') {
-        m_finished = true;
+        m_ended = true;
         return;
     }
     m_level = m_data[3];
     m_blockStart = kHeaderBits;
     m_scannedBytes = 4;
     // An end marker right after the header is an empty stream; anything else but a block is damage.
-    if (BitsAt(m_data, kHeaderBits, 48) != kBlockMagic) m_finished = true;
+    if (BitsAt(m_data, kHeaderBits, 48) != kBlockMagic) m_ended = true;
 }
 
 std::size_t Bzip2BlockSplitter::LongestBlockBytes() const {
-    // Far above what a block of the stream's size can compress to, even coded at the longest codes.
+    // Above what a block of the stream's size can compress to, even coded at the longest codes
+    // (20 bits for each of at most level x 100,000 + 1 symbols), with the coding tables.
     return static_cast<std::size_t>(m_level - '0') * 300000 + 4096;
 }
 
@@ -122,138 +96,104 @@ void Bzip2BlockSplitter::Scan() {
     }
 }
 
-bool Bzip2BlockSplitter::HasBlocks(std::size_t wanted) {
+Bzip2BlockSplitter::Next Bzip2BlockSplitter::Status() {
     ParseHeader();
-    if (m_headerParsed && !m_finished) Scan();
-    if (m_finished || m_inputEnded) return true;
-    if (!m_headerParsed) return false;
-    std::size_t complete = 0;
-    for (const Boundary& boundary : m_boundaries) {
-        ++complete;
-        if (boundary.streamEnd || complete >= wanted) return true;
-    }
-    if (complete == 0 && PendingBytes() > LongestBlockBytes()) m_finished = true;  // no block is this long
-    // Blocks are found, and so much follows them that waiting for more is pointless.
-    return m_finished || PendingBytes() > LongestBlockBytes() * (complete + 1);
+    if (m_ended) return Next::End;
+    if (!m_headerParsed) return Next::NeedInput;
+    Scan();
+    if (m_taken > 0 && m_boundaries[m_taken - 1].streamEnd) return Next::End;
+    if (m_boundaries.size() > m_taken) return Next::Ready;
+    const std::uint64_t from = m_taken == 0 ? m_blockStart : m_boundaries[m_taken - 1].bit;
+    const std::uint64_t pendingBytes = m_data.size() - from / 8;
+    if (m_inputEnded || pendingBytes > LongestBlockBytes()) return Next::Blocked;  // no block ends in sight
+    return Next::NeedInput;
 }
 
-std::vector<std::string> Bzip2BlockSplitter::NextBlocks(std::size_t wanted) {
-    std::vector<std::string> blocks;
-    m_handedOutEnds.clear();
-    if (m_finished || !m_headerParsed) return blocks;
-    Compact();
-    std::uint64_t from = m_blockStart;
-    for (const Boundary& boundary : m_boundaries) {
-        if (blocks.size() == wanted) break;
-        blocks.push_back(BlockStream(from, boundary.bit));
-        m_handedOutEnds.push_back(boundary.bit);
-        if (boundary.streamEnd) break;
-        from = boundary.bit;
-    }
-    if (blocks.empty() && m_inputEnded) m_finished = true;  // no end marker and no boundary left
-    return blocks;
+std::string Bzip2BlockSplitter::Take() {
+    const std::uint64_t from = m_taken == 0 ? m_blockStart : m_boundaries[m_taken - 1].bit;
+    const std::uint64_t to = m_boundaries[m_taken].bit;
+    ++m_taken;
+    return BlockStream(from, to);
 }
 
-void Bzip2BlockSplitter::Confirm(std::size_t handedOut, std::size_t decoded) {
-    for (std::size_t i = 0; i < decoded; ++i) {
-        const bool end = m_boundaries.front().streamEnd;
-        m_blockStart = m_boundaries.front().bit;
-        m_boundaries.erase(m_boundaries.begin());
-        if (end) m_finished = true;
-    }
-    if (decoded == handedOut || m_finished) return;
-    // The block after the decoded ones failed: its end was a false boundary, or the data is
-    // damaged. Drop that boundary and retry up to the next one, unless no block can be that
-    // long or nothing can follow.
+void Bzip2BlockSplitter::OldestDecoded() {
+    if (m_taken == 0 || m_boundaries.empty()) return;
+    const Boundary end = m_boundaries.front();
+    m_boundaries.erase(m_boundaries.begin());
+    --m_taken;
+    m_retries = 0;
+    m_blockStart = end.bit;
+    if (end.streamEnd) m_ended = true;
+    Compact(m_blockStart);
+}
+
+bool Bzip2BlockSplitter::OldestFailed() {
+    m_taken = 0;
     if (!m_boundaries.empty()) m_boundaries.erase(m_boundaries.begin());
-    const std::uint64_t nextEnd = m_boundaries.empty() ? std::uint64_t(m_data.size()) * 8 : m_boundaries.front().bit;
-    if ((m_boundaries.empty() && m_inputEnded) || (nextEnd - m_blockStart) / 8 > LongestBlockBytes()) m_finished = true;
+    return ++m_retries <= kMostRetries;
 }
 
-void Bzip2BlockSplitter::Compact() {
-    const std::size_t drop = static_cast<std::size_t>(m_blockStart / 8);
+std::string Bzip2BlockSplitter::FallbackBytes() {
+    std::string out;
+    if (!m_fallback) {
+        m_fallback = true;
+        m_fallbackBit = m_blockStart;
+        m_boundaries.clear();
+        m_taken = 0;
+        if (m_level == 0) return out;
+        out = std::string("BZh") + m_level;
+    }
+    if (m_level == 0) return out;
+    const std::uint64_t endBit = std::uint64_t(m_data.size()) * 8;
+    if (endBit <= m_fallbackBit) return out;
+    const std::uint64_t wholeBits = (endBit - m_fallbackBit) / 8 * 8;
+    out += ShiftedBytes(m_fallbackBit, m_fallbackBit + wholeBits);
+    m_fallbackBit += wholeBits;
+    if (m_inputEnded && m_fallbackBit < endBit) {
+        BitWriter tail(out);
+        const int rest = static_cast<int>(endBit - m_fallbackBit);
+        tail.Put(BitsAt(m_data, m_fallbackBit, rest), rest);
+        tail.Pad();
+        m_fallbackBit = endBit;
+    }
+    Compact(m_fallbackBit);
+    return out;
+}
+
+void Bzip2BlockSplitter::Compact(std::uint64_t keepFromBit) {
+    const std::size_t drop = static_cast<std::size_t>(keepFromBit / 8);
     if (drop < (std::size_t(1) << 20)) return;
     m_data.erase(0, drop);
     const std::uint64_t bits = std::uint64_t(drop) * 8;
-    m_blockStart -= bits;
-    m_scannedBytes -= drop;
+    m_blockStart -= std::min(m_blockStart, bits);
+    m_fallbackBit -= std::min(m_fallbackBit, bits);
+    m_scannedBytes -= std::min(m_scannedBytes, drop);
     for (Boundary& boundary : m_boundaries) boundary.bit -= bits;
 }
 
-std::string Bzip2BlockSplitter::BlockStream(std::uint64_t from, std::uint64_t to) const {
-    std::string stream = std::string("BZh") + m_level;
-    const std::uint64_t bits = to - from;
+// Bits [from, to) as whole bytes, shifted so that bit |from| becomes the first bit of a byte;
+// |to - from| must be a multiple of 8.
+std::string Bzip2BlockSplitter::ShiftedBytes(std::uint64_t from, std::uint64_t to) const {
     const std::size_t first = static_cast<std::size_t>(from / 8);
     const unsigned shift = static_cast<unsigned>(from % 8);
-    const std::size_t wholeBytes = static_cast<std::size_t>(bits / 8);
-    stream.reserve(stream.size() + wholeBytes + 16);
-    if (shift == 0) {
-        stream.append(m_data, first, wholeBytes);
-    } else {
-        for (std::size_t i = 0; i < wholeBytes; ++i) {
-            const auto high = static_cast<unsigned char>(m_data[first + i]);
-            const auto low = static_cast<unsigned char>(m_data[first + i + 1]);
-            stream += static_cast<char>(((high << shift) | (low >> (8 - shift))) & 0xFF);
-        }
-    }
+    const std::size_t count = static_cast<std::size_t>((to - from) / 8);
+    if (shift == 0) return m_data.substr(first, count);
+    std::string out(count, '\0');
+    const auto* in = reinterpret_cast<const unsigned char*>(m_data.data()) + first;
+    for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<char>(((in[i] << shift) | (in[i + 1] >> (8 - shift))) & 0xFF);
+    return out;
+}
+
+std::string Bzip2BlockSplitter::BlockStream(std::uint64_t from, std::uint64_t to) const {
+    const std::uint64_t wholeBits = (to - from) / 8 * 8;
+    std::string stream = std::string("BZh") + m_level;
+    stream.reserve(stream.size() + static_cast<std::size_t>(wholeBits / 8) + 16);
+    stream += ShiftedBytes(from, from + wholeBits);
     BitWriter tail(stream);
-    const int rest = static_cast<int>(bits % 8);
-    if (rest > 0) tail.Put(BitsAt(m_data, from + wholeBytes * 8, rest), rest);
+    const int rest = static_cast<int>((to - from) % 8);
+    if (rest > 0) tail.Put(BitsAt(m_data, from + wholeBits, rest), rest);
     tail.Put(kEndMagic, 48);
     tail.Put(BitsAt(m_data, from + 48, 32), 32);  // the stream CRC of one block is its block CRC
     tail.Pad();
     return stream;
-}
-
-namespace {
-
-struct CacheWithSizes {
-    Bzip2AllocationCache* cache;
-    LiveBlocks live;
-};
-
-void* Allocate(void* opaque, int items, int size) {
-    auto& state = *static_cast<CacheWithSizes*>(opaque);
-    void* address = CachedAllocate(state.cache, items, size);
-    if (address) state.live.blocks.push_back({address, static_cast<std::size_t>(items) * static_cast<std::size_t>(size)});
-    return address;
-}
-
-void Release(void* opaque, void* address) {
-    if (!address) return;
-    auto& state = *static_cast<CacheWithSizes*>(opaque);
-    auto& blocks = state.live.blocks;
-    const auto it = std::find_if(blocks.begin(), blocks.end(), [&](const auto& b) { return b.address == address; });
-    if (it == blocks.end()) return;
-    state.cache->free.push_back(*it);
-    blocks.erase(it);
-}
-
-}  // namespace
-
-bool DecodeBlockStream(const std::string& stream, std::string& out, Bzip2AllocationCache& cache) {
-    CacheWithSizes state{&cache, {}};
-    bz_stream bz{};
-    bz.bzalloc = Allocate;
-    bz.bzfree = Release;
-    bz.opaque = &state;
-    if (BZ2_bzDecompressInit(&bz, 0, 0) != BZ_OK) return false;
-    bz.next_in = const_cast<char*>(stream.data());
-    bz.avail_in = static_cast<unsigned int>(stream.size());
-    out.resize(std::max<std::size_t>(out.capacity(), std::size_t(1) << 20));
-    std::size_t produced = 0;
-    int result = BZ_OK;
-    while (result == BZ_OK) {
-        if (produced == out.size()) out.resize(out.size() * 2);
-        bz.next_out = out.data() + produced;
-        bz.avail_out = static_cast<unsigned int>(std::min<std::size_t>(out.size() - produced, 1u << 30));
-        const unsigned int before = bz.avail_out;
-        const unsigned int inputBefore = bz.avail_in;
-        result = BZ2_bzDecompress(&bz);
-        produced += before - bz.avail_out;
-        if (result == BZ_OK && bz.avail_out == before && bz.avail_in == inputBefore) result = BZ_UNEXPECTED_EOF;
-    }
-    BZ2_bzDecompressEnd(&bz);
-    out.resize(produced);
-    return result == BZ_STREAM_END;
 }

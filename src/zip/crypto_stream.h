@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "zip/stream_layers_fwd.h"
+
 class zip_crypto_keys {
 public:
     explicit zip_crypto_keys(const std::string& password) {

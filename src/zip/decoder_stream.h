@@ -7,6 +7,7 @@
 #include <streambuf>
 
 #include "zip/compression_interface.h"
+#include "zip/stream_layers_fwd.h"
 
 template <typename CharT, typename Traits = std::char_traits<CharT>>
 class compression_decoder_streambuf final : public std::basic_streambuf<CharT, Traits> {

@@ -15,7 +15,6 @@ constexpr MethodDescriptor MakeMethodDescriptor(std::uint16_t methodId, std::uin
     return (static_cast<MethodDescriptor>(versionNeeded) << 16) | methodId;
 }
 constexpr std::uint16_t MethodIdOf(MethodDescriptor descriptor) { return static_cast<std::uint16_t>(descriptor & 0xFFFF); }
-constexpr std::uint16_t VersionNeededOf(MethodDescriptor descriptor) { return static_cast<std::uint16_t>(descriptor >> 16); }
 
 using entry_decoder = compression_decoder_interface<char>;
 
@@ -34,11 +33,6 @@ protected:
 private:
     std::shared_ptr<entry_decoder> m_decoder;
 };
-
-class StoreMethod;
-class DeflateMethod;
-class Bzip2Method;
-class LzmaMethod;
 
 // A new method object (with a new decoder) for |methodId|, or null for an unknown id.
 std::shared_ptr<ICompressionMethod> MethodForId(std::uint16_t methodId);

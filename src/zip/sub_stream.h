@@ -9,6 +9,8 @@
 #include <streambuf>
 #include <vector>
 
+#include "zip/stream_layers_fwd.h"
+
 template <typename CharT, typename Traits = std::char_traits<CharT>>
 class sub_streambuf final : public std::basic_streambuf<CharT, Traits> {
 public:
@@ -17,7 +19,7 @@ public:
     static constexpr std::streamoff kBlockSize = 32768;
 
     sub_streambuf(source_type& source, std::streamoff start, std::uint32_t length)
-        : m_source(source), m_start(start), m_current(start), m_end(start + static_cast<std::streamoff>(length)),
+        : m_source(source), m_current(start), m_end(start + static_cast<std::streamoff>(length)),
           m_buffer(static_cast<std::size_t>(kBlockSize)) {}
 
 protected:
@@ -62,7 +64,6 @@ private:
     }
 
     source_type& m_source;
-    std::streamoff m_start;
     std::streamoff m_current;
     std::streamoff m_end;
     std::vector<CharT> m_buffer;

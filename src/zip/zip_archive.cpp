@@ -1,20 +1,13 @@
 #include "zip/zip_archive.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
 #include "common/text.h"
-#include "zip/zip_archive_entry.h"
+#include "zip/end_record.h"
 
 namespace {
-
-// The end-record scan reads the file backwards in blocks of this size; consecutive blocks overlap
-// by three bytes so that a signature across a block boundary is still seen.
-constexpr std::streamoff kScanBlock = 65536;
-constexpr std::streamoff kScanStartBeforeEnd = 18;
-const char kEndSignature[4] = {0x50, 0x4B, 0x05, 0x06};
 
 std::filesystem::path NativePath(const std::wstring& path) {
 #ifdef _WIN32
@@ -24,19 +17,28 @@ std::filesystem::path NativePath(const std::wstring& path) {
 #endif
 }
 
-// Last position p in [first, last] whose four bytes in |block| (which starts at |blockStart|)
-// are the end signature, or -1.
-std::streamoff FindLastSignature(const std::string& block, std::streamoff blockStart, std::streamoff first,
-                                 std::streamoff last) {
-    for (std::streamoff p = last; p >= first; --p) {
-        const auto at = static_cast<std::size_t>(p - blockStart);
-        if (at + 4 <= block.size() && std::equal(kEndSignature, kEndSignature + 4, block.begin() + static_cast<std::ptrdiff_t>(at)))
-            return p;
-    }
-    return -1;
+// The first four bytes of a local header: the file starts like an archive.
+bool StartsWithLocalHeader(std::istream& in) {
+    unsigned char bytes[4] = {};
+    in.clear();
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes), 4);
+    const bool starts = in.gcount() == 4 && bytes[0] == 0x50 && bytes[1] == 0x4B && bytes[2] == 0x03 && bytes[3] == 0x04;
+    in.clear();
+    return starts;
 }
 
 }  // namespace
+
+const char* DescribeDirectoryProblem(DirectoryProblem problem) {
+    switch (problem) {
+    case DirectoryProblem::None: return "is a readable ZIP archive";
+    case DirectoryProblem::NotAnArchive: return "is not a ZIP archive";
+    case DirectoryProblem::EndsBeforeDirectory: return "ends before its central directory";
+    case DirectoryProblem::DamagedDirectory: return "has a damaged central directory";
+    }
+    return "is not a ZIP archive";
+}
 
 std::shared_ptr<ZipArchive> ZipArchive::OpenFromFile(const std::wstring& path) {
     auto file = std::make_unique<std::ifstream>(NativePath(path), std::ios::in | std::ios::binary);
@@ -57,38 +59,39 @@ ZipArchive::ZipArchive(PrivateTag, std::istream* stream, bool owns) : m_stream(s
     if (owns) m_ownedStream.reset(stream);
 }
 
+std::shared_ptr<ZipArchiveEntry> ZipArchive::EntryAt(std::size_t index) {
+    return std::shared_ptr<ZipArchiveEntry>(shared_from_this(), &m_entries.at(index));
+}
+
 bool ZipArchive::LocateEndRecord() {
-    std::istream& in = *m_stream;
-    in.clear();
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.fail() ? -1 : static_cast<std::streamoff>(in.tellg());
-    std::streamoff found = -1;
-    // Same result as testing one position at a time from end - 18 down to 0: the first hit
-    // walking backwards, i.e. the signature nearest to the end, wins, whatever the file size.
-    for (std::streamoff last = size - kScanStartBeforeEnd; last >= 0 && found < 0 && !in.fail();) {
-        const std::streamoff first = std::max<std::streamoff>(0, last - kScanBlock + 1);
-        std::string block(static_cast<std::size_t>(last - first + 4), '\0');
-        in.seekg(first);
-        in.read(block.data(), static_cast<std::streamsize>(block.size()));
-        block.resize(static_cast<std::size_t>(in.gcount()));
-        in.clear();
-        found = FindLastSignature(block, first, first, last);
-        last = first - 1;
-    }
-    if (found < 0) {
-        in.setstate(std::ios::failbit);  // the walk that follows must find nothing
+    const std::optional<EndRecordLocation> location = FindEndRecord(*m_stream);
+    if (!location) {
+        m_problem = StartsWithLocalHeader(*m_stream) ? DirectoryProblem::EndsBeforeDirectory : DirectoryProblem::NotAnArchive;
         return false;
     }
-    in.seekg(found);
-    ReadEndRecord(in, m_endRecord);
+    m_endRecord = location->record;
+    m_endRecordOffset = location->offset;
+    m_shift = location->shift;
     return true;
 }
 
 void ZipArchive::LoadCentralDirectory() {
+    if (m_endRecordOffset < 0) return;
     std::istream& in = *m_stream;
-    in.seekg(static_cast<std::streamoff>(m_endRecord.directoryOffset));
+    const std::streamoff start = static_cast<std::streamoff>(m_endRecord.directoryOffset) + m_shift;
+    in.clear();
+    in.seekg(start);
+    std::streamoff position = start;
     for (ZipCentralRecord record; ReadCentralRecord(in, record); record = ZipCentralRecord{}) {
-        if (!ZipArchiveEntry::IsValidEntryName(record.fileName)) continue;
-        if (auto entry = ZipArchiveEntry::FromCentralRecord(this, record)) m_entries.push_back(std::move(entry));
+        if (ZipArchiveEntry::IsValidEntryName(record.fileName)) {
+            m_entries.emplace_back(this, record, position);
+        } else {
+            ++m_unnamedRecords;
+        }
+        position = static_cast<std::streamoff>(in.tellg());
     }
+    // The walk must end where the directory ends (ZIP64 archives state no usable size).
+    const bool sizeKnown = m_endRecord.directorySize != 0xFFFFFFFFu;
+    const std::streamoff statedEnd = start + static_cast<std::streamoff>(m_endRecord.directorySize);
+    if (sizeKnown && position != statedEnd) m_problem = DirectoryProblem::DamagedDirectory;
 }

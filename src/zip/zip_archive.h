@@ -4,16 +4,28 @@
 // sizes and CRC always come from the central directory.
 
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <istream>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "zip/zip_archive_entry.h"
 #include "zip/zip_records.h"
 
-class ZipArchiveEntry;
+// Why an archive's directory could not be read whole. The archive still opens (with the
+// entries read before the damage), so that a caller can say what was wrong.
+enum class DirectoryProblem {
+    None,
+    NotAnArchive,         // no end record at all
+    EndsBeforeDirectory,  // starts like an archive but the end (record or directory) is cut off
+    DamagedDirectory,     // the directory is not where the end record says, or breaks off early
+};
 
-class ZipArchive {
+// "is not a ZIP archive", "ends before its central directory", ...: to follow the package's name.
+const char* DescribeDirectoryProblem(DirectoryProblem problem);
+
+class ZipArchive : public std::enable_shared_from_this<ZipArchive> {
     struct PrivateTag {};
 
 public:
@@ -24,30 +36,44 @@ public:
 
     // Reads the directory from |stream| (seekable, binary). With |owns| the archive deletes the
     // stream when it is destroyed. Never null; a null stream gives an empty archive. Malformed
-    // input never throws: it yields fewer (possibly zero) entries.
+    // input never throws: it yields fewer (possibly zero) entries and a DirectoryProblem.
     static std::shared_ptr<ZipArchive> FromStream(std::istream* stream, bool owns);
 
     ZipArchive(PrivateTag, std::istream* stream, bool owns);
     ZipArchive(const ZipArchive&) = delete;
     ZipArchive& operator=(const ZipArchive&) = delete;
 
-    // Finds the end record nearest to the end of the file, testing every position from 18 bytes
-    // before the end back to the start, and reads it. On false the stream is left failed.
+    // Finds the end record (FindEndRecord in end_record.h) and reads it; false when there is none.
     bool LocateEndRecord();
-    // Walks the central directory from the end record's offset until the first record that is
-    // not a central record; the record counts of the end record are not consulted.
+    // Walks the central directory from the end record's offset (moved by the shift of data in
+    // front, if any) until the first record that is not a central record; the record counts of
+    // the end record are not consulted.
     void LoadCentralDirectory();
 
     std::size_t EntryCount() const { return m_entries.size(); }
-    std::shared_ptr<ZipArchiveEntry> EntryAt(std::size_t index) const { return m_entries.at(index); }
+    // The entry shares ownership of the archive: it stays usable as long as it is held.
+    std::shared_ptr<ZipArchiveEntry> EntryAt(std::size_t index);
     const std::string& Comment() const { return m_endRecord.comment; }
     const ZipEndRecord& EndRecord() const { return m_endRecord; }
+    DirectoryProblem Problem() const { return m_problem; }
+    // Central records passed over because their name is empty or only separators.
+    std::size_t UnnamedRecords() const { return m_unnamedRecords; }
+    // Bytes of foreign data in front of the archive whose offsets were not adjusted (0 normally).
+    std::streamoff OffsetShift() const { return m_shift; }
+    // Stream position of the end record, or -1 when there is none.
+    std::streamoff EndRecordOffset() const { return m_endRecordOffset; }
     // The one stream every entry reads from; its position is shared, so callers re-seek.
     std::istream& SourceStream() { return *m_stream; }
 
 private:
     ZipEndRecord m_endRecord;
-    std::vector<std::shared_ptr<ZipArchiveEntry>> m_entries;
+    std::streamoff m_endRecordOffset = -1;
+    std::streamoff m_shift = 0;
+    DirectoryProblem m_problem = DirectoryProblem::None;
+    std::size_t m_unnamedRecords = 0;
+    // Entries live in place (a deque never moves them), without a control block each: memory
+    // per entry is what the extraction needs, also at 100,000 entries.
+    std::deque<ZipArchiveEntry> m_entries;
     std::istream* m_stream = nullptr;
     // Declared last so that an owned stream is deleted before the entries are released.
     std::unique_ptr<std::istream> m_ownedStream;

@@ -2,75 +2,139 @@
 
 #include <algorithm>
 
+#include "zip/entry_data_chain.h"
 #include "zip/zip_archive.h"
 
-std::shared_ptr<ZipArchiveEntry> ZipArchiveEntry::FromCentralRecord(ZipArchive* archive, const ZipCentralRecord& record) {
-    if (!IsValidEntryName(record.fileName)) return nullptr;
-    auto entry = std::make_shared<ZipArchiveEntry>(PrivateTag{}, archive, record);
-    entry->NormalizeAndSetName(record.fileName);
-    entry->MergeKindBits(entry->IsDirectoryEntry() ? kDirectoryBit : kFileBit);
-    return entry;
+namespace {
+
+// Hosts of "version made by" whose external attributes are MS-DOS attributes (APPNOTE 4.4.2.2):
+// MS-DOS and OS/2 FAT, Windows NTFS, VFAT.
+bool HasDosAttributes(std::uint16_t versionMadeBy) {
+    const unsigned host = versionMadeBy >> 8;
+    return host == 0 || host == 10 || host == 14;
 }
+
+}  // namespace
 
 bool ZipArchiveEntry::IsValidEntryName(const std::string& name) {
     return name.find_first_not_of("/\\") != std::string::npos;
 }
 
-ZipArchiveEntry::ZipArchiveEntry(PrivateTag, ZipArchive* archive, const ZipCentralRecord& record)
-    : m_archive(archive), m_fromArchive(true), m_central(record) {}
+ZipArchiveEntry::ZipArchiveEntry(ZipArchive* archive, const ZipCentralRecord& record, std::streamoff recordOffset)
+    : m_archive(archive),
+      m_centralRecordOffset(static_cast<std::uint64_t>(recordOffset)),
+      m_crc32(record.crc32),
+      m_compressedSize(record.compressedSize),
+      m_uncompressedSize(record.uncompressedSize),
+      m_externalAttributes(record.externalAttributes),
+      m_localHeaderOffset(record.localHeaderOffset),
+      m_versionMadeBy(record.versionMadeBy),
+      m_versionNeeded(record.versionNeeded),
+      m_flags(record.flags),
+      m_method(record.method),
+      m_modTime(record.modTime) {
+    std::string name = record.fileName;
+    // Old Windows writers mark a folder by its attribute only, without the trailing slash.
+    const bool folderByAttribute = record.uncompressedSize == 0 && (record.externalAttributes & kDirectoryBit) != 0 &&
+                                   HasDosAttributes(record.versionMadeBy);
+    if (folderByAttribute && !name.empty() && name.back() != '/' && name.back() != '\\') name += '/';
+    NormalizeAndSetName(name);
+}
+
+ZipArchiveEntry::~ZipArchiveEntry() = default;
+
+std::string ZipArchiveEntry::ShortName() const {
+    const auto slash = m_fullName.rfind('/');
+    return slash == std::string::npos ? m_fullName : m_fullName.substr(slash + 1);
+}
 
 void ZipArchiveEntry::NormalizeAndSetName(const std::string& name) {
     std::string path = name;
     std::replace(path.begin(), path.end(), '\\', '/');
     const std::uint32_t kind = !path.empty() && path.back() == '/' ? kDirectoryBit : kFileBit;
+    m_absoluteName = !path.empty() && path.front() == '/';
     path.erase(0, path.find_first_not_of('/'));
     path.erase(std::unique(path.begin(), path.end(), [](char a, char b) { return a == '/' && b == '/'; }), path.end());
-    m_central.fileName = path;
-    m_central.nameLength = static_cast<std::uint16_t>(path.size());
-    const auto slash = path.rfind('/');
-    m_shortName = slash == std::string::npos ? path : path.substr(slash + 1);
+    m_fullName = path;
     MergeKindBits(kind);
 }
 
 void ZipArchiveEntry::MergeKindBits(std::uint32_t kind) {
-    std::string& name = m_central.fileName;
     if (kind == kDirectoryBit) {
-        m_central.externalAttributes = (m_central.externalAttributes | kDirectoryBit) & ~kFileBit;
-        if (name.empty() || name.back() != '/') name += '/';
-        m_central.crc32 = 0;
-        m_central.compressedSize = 0;
-        m_central.uncompressedSize = 0;
+        m_externalAttributes = (m_externalAttributes | kDirectoryBit) & ~kFileBit;
+        if (m_fullName.empty() || m_fullName.back() != '/') m_fullName += '/';
+        m_crc32 = 0;
+        m_compressedSize = 0;
+        m_uncompressedSize = 0;
     } else if (kind == kFileBit) {
-        m_central.externalAttributes = (m_central.externalAttributes | kFileBit) & ~kDirectoryBit;
-        if (!name.empty() && name.back() == '/') name.pop_back();
+        m_externalAttributes = (m_externalAttributes | kFileBit) & ~kDirectoryBit;
+        if (!m_fullName.empty() && m_fullName.back() == '/') m_fullName.pop_back();
     }
-    m_central.nameLength = static_cast<std::uint16_t>(name.size());
+}
+
+std::string ZipArchiveEntry::Comment() const {
+    std::istream& in = m_archive->SourceStream();
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(m_centralRecordOffset));
+    ZipCentralRecord record;
+    return ReadCentralRecord(in, record) ? record.comment : std::string();
+}
+
+ZipExtraItems ZipArchiveEntry::ExtraItems() const {
+    std::istream& in = m_archive->SourceStream();
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(m_centralRecordOffset));
+    ZipCentralRecord record;
+    return ReadCentralRecord(in, record) ? record.extraItems : ZipExtraItems();
+}
+
+ZipLocalRecord ZipArchiveEntry::LocalRecord() const {
+    ZipLocalRecord local;
+    if (m_localHeader != LocalHeader::Valid) return local;
+    std::istream& in = m_archive->SourceStream();
+    in.clear();
+    in.seekg(LocalHeaderPosition());
+    if (!ReadLocalRecord(in, local)) return ZipLocalRecord{};
+    // The central directory is the authority for everything but the local lengths (APPNOTE 4.4).
+    local.versionNeeded = m_versionNeeded;
+    local.flags = m_flags;
+    local.method = m_method;
+    local.modTime = m_modTime;
+    local.crc32 = m_crc32;
+    local.compressedSize = m_compressedSize;
+    local.uncompressedSize = m_uncompressedSize;
+    local.fileName = m_fullName;
+    local.nameLength = static_cast<std::uint16_t>(local.fileName.size());
+    return local;
+}
+
+std::streamoff ZipArchiveEntry::LocalHeaderPosition() const {
+    return static_cast<std::streamoff>(m_localHeaderOffset) + m_archive->OffsetShift();
 }
 
 bool ZipArchiveEntry::LoadLocalHeader() {
-    if (m_localHeaderLoaded || !m_fromArchive) return m_localHeaderValid;
-    m_localHeaderLoaded = true;
+    if (m_localHeader != LocalHeader::Unread) return m_localHeader == LocalHeader::Valid;
     std::istream& in = m_archive->SourceStream();
     in.clear();
-    in.seekg(static_cast<std::streamoff>(m_central.localHeaderOffset));
-    m_localHeaderValid = ReadLocalRecord(in, m_local);
-    if (!m_localHeaderValid) return false;
-    m_dataOffset = static_cast<std::streamoff>(in.tellg());
-    // The central directory is the authority for everything but the local lengths (APPNOTE 4.4).
-    m_local.versionNeeded = m_central.versionNeeded;
-    m_local.flags = m_central.flags;
-    m_local.method = m_central.method;
-    m_local.modTime = m_central.modTime;
-    m_local.modDate = m_central.modDate;
-    m_local.crc32 = m_central.crc32;
-    m_local.compressedSize = m_central.compressedSize;
-    m_local.uncompressedSize = m_central.uncompressedSize;
-    m_local.fileName = m_central.fileName;
-    m_local.nameLength = static_cast<std::uint16_t>(m_local.fileName.size());
-    return true;
+    in.seekg(LocalHeaderPosition());
+    ZipLocalRecord local;
+    const bool valid = ReadLocalRecord(in, local);
+    m_localHeader = valid ? LocalHeader::Valid : LocalHeader::Unusable;
+    if (valid) m_localHeaderLength = ZipLocalRecord::kFixedSize + local.nameLength + std::uint32_t(local.extraLength);
+    return valid;
 }
 
 std::optional<std::streamoff> ZipArchiveEntry::DataOffset() {
     LoadLocalHeader();
-    return m_dataOffset;
+    return LoadedDataOffset();
+}
+
+std::optional<std::streamoff> ZipArchiveEntry::LoadedDataOffset() const {
+    if (m_localHeader != LocalHeader::Valid) return std::nullopt;
+    return LocalHeaderPosition() + static_cast<std::streamoff>(m_localHeaderLength);
+}
+
+void ZipArchiveEntry::SetPassword(std::string password) {
+    if (!m_open) m_open = std::make_unique<OpenState>();
+    m_open->password = std::move(password);
 }

@@ -31,6 +31,12 @@ for label, method in [("stored", zipfile.ZIP_STORED), ("deflate", zipfile.ZIP_DE
         z.writestr("binary.bin", binary)
         z.writestr("empty.txt", b"")
 
+# Several bzip2 blocks (level 1: 100 kB each), so that block cutting and retries are reached.
+lines = b"".join(b"%d: %s\n" % (i, bytes((i * 7 + j) % 26 + 97 for j in range(40))) for i in range(6000))
+with zipfile.ZipFile(os.path.join(out, "python_bzip2_multi_block.zip"), "w", zipfile.ZIP_BZIP2, compresslevel=1) as z:
+    z.writestr("blocks.txt", lines)
+    z.writestr("small.txt", text)
+
 with tempfile.TemporaryDirectory() as src:
     os.makedirs(os.path.join(src, "sub"))
     for name, data in [("a.txt", text), ("sub/b.bin", binary)]:
@@ -41,6 +47,9 @@ with tempfile.TemporaryDirectory() as src:
                        ("7z_lzma.zip", ["7z", "a", "-bd", "-tzip", "-mm=LZMA:eos=off"]),
                        ("7z_bzip2.zip", ["7z", "a", "-bd", "-tzip", "-mm=BZip2"])]:
         subprocess.run(args + [os.path.join(out, name), "."], cwd=src, check=True, stdout=subprocess.DEVNULL)
+    # Written to a pipe, Info-ZIP puts sizes and CRC in data descriptors after each entry.
+    with open(os.path.join(out, "infozip_data_descriptors.zip"), "wb") as f:
+        subprocess.run(["zip", "-q", "-r", "-", "."], cwd=src, check=True, stdout=f)
 
 
 def local(name, payload, method=0, flags=0, version=20, crc=None, size=None, extra=b""):
@@ -50,10 +59,11 @@ def local(name, payload, method=0, flags=0, version=20, crc=None, size=None, ext
                        len(name), len(extra)) + name + extra + payload
 
 
-def central(name, payload, offset, method=0, flags=0, version=20, crc=None, size=None, extra=b"", attrs=0, comment=b""):
+def central(name, payload, offset, method=0, flags=0, version=20, crc=None, size=None, extra=b"", attrs=0, comment=b"",
+            made_by=0x31E):
     crc = zlib.crc32(payload) if crc is None else crc
     size = len(payload) if size is None else size
-    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 0x31E, version, flags, method, 0, 0, crc, len(payload), size,
+    return struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, made_by, version, flags, method, 0, 0, crc, len(payload), size,
                        len(name), len(extra), len(comment), 0, 0, attrs, offset) + name + extra + comment
 
 
@@ -62,7 +72,7 @@ def archive(entries, comment=b"", count=None):
     for e in entries:
         lx = e.pop("local_extra", b"")
         directory += central(offset=len(body), **e)
-        e.pop("attrs", None), e.pop("comment", None)
+        e.pop("attrs", None), e.pop("comment", None), e.pop("made_by", None)
         e["extra"] = lx
         body += local(**e)
     n = len(entries) if count is None else count
@@ -92,3 +102,18 @@ put("deflate_longer_than_declared.zip", archive([dict(name=b"big", payload=raw_d
 put("names_leaving_the_folder.zip", archive([dict(name=b"../up.txt", payload=b"1"), dict(name=b"C:/x", payload=b"2"),
                                              dict(name=b"/abs//x", payload=b"3")]))
 put("too_short_for_an_end_record.zip", b"PK\x05\x06" + b"\0" * 10)
+
+# Shapes of real-world writers and hostile packages.
+plain = archive([dict(name=b"a.txt", payload=text), dict(name=b"b.bin", payload=binary)])
+put("prefixed_unadjusted.zip", b"MZ stub " * 64 + plain)
+put("version_needed_host_byte.zip", archive([dict(name=b"v", payload=b"x", version=0x0314),
+                                             dict(name=b"w", payload=b"y", version=0x033F)]))
+put("folder_by_attribute_only.zip", archive([dict(name=b"folder", payload=b"", attrs=0x10, made_by=0x0014),
+                                             dict(name=b"folder/inside.txt", payload=text)]))
+one = local(b"x", raw_deflate(b"z" * 100000), method=8, crc=zlib.crc32(b"z" * 100000), size=100000)
+shared = b"".join(central(b"f%d" % i, raw_deflate(b"z" * 100000), 0, method=8, crc=zlib.crc32(b"z" * 100000), size=100000)
+                  for i in range(20))
+put("entries_sharing_one_stream.zip", one + shared + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 20, 20, len(shared), len(one), 0))
+put("control_characters_in_names.zip", archive([dict(name=b"line\nbreak.txt", payload=b"1"), dict(name=b"esc\x1b[31m", payload=b"2")]))
+put("false_bzip2_markers.zip", archive([dict(name=b"m", payload=b"BZh9" + b"\x31\x41\x59\x26\x53\x59" * 3000, method=12,
+                                             version=46, size=5000)]))

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/text.h"
 #include "install/entry_output_path.h"
 
 #ifdef _WIN32
@@ -39,13 +40,30 @@ TEST(EntryOutputPath, NamesThatCouldLeaveTheFolderAreRefused) {
     for (const auto& name : refused) EXPECT_FALSE(EntryOutputPath(kFolder, name, false).has_value()) << name;
 }
 
+// The Windows rules hold on every platform (the fuzzer drives them on Linux too).
+TEST(EntryOutputPath, WindowsRulesOnEveryPlatform) {
+    const struct {
+        const wchar_t* name;
+        bool contained;
+    } table[] = {{L"dir/file.txt", true}, {L"COM\u00B9", false}, {L"a/LPT\u00B2.log", false}, {L"CONOUT$", false},
+                 {L"com0", false},        {L"CON.txt", false},    {L"a\\..\\..\\x", false}, {L"\\server\\x", false},
+                 {L"C:x", false},         {L"COM\u2074", true},  {L"console", true}};
+    for (const auto& row : table) EXPECT_EQ(IsContainedWindowsName(row.name), row.contained) << WideToUtf8(row.name);
+    EXPECT_TRUE(IsContainedPosixName("COM1"));
+    EXPECT_FALSE(IsContainedPosixName("a/../../x"));
+}
+
 #ifdef _WIN32
 
 TEST(EntryOutputPath, ReservedDeviceNamesAreRefusedOnWindows) {
-    for (const char* name : {"CON", "nul.txt", "dir/Aux", "COM1.log", "lpt9", "prn .txt"})
+    for (const char* name : {"CON", "nul.txt", "dir/Aux", "COM1.log", "lpt9", "prn .txt", "COM0", "lpt0.txt", "CONIN$",
+                             "conout$.log", "dir/CONIN$ "})
         EXPECT_FALSE(EntryOutputPath(kFolder, name, false).has_value()) << name;
-    for (const char* name : {"COM0", "LPT10", "connect.txt", "nullable"})
-        EXPECT_TRUE(EntryOutputPath(kFolder, name, false).has_value()) << name;
+    // Superscript digits: Windows opens COM¹-COM³ and LPT¹-LPT³ as devices too.
+    for (const char* name : {"COM\xC2\xB9", "lpt\xC2\xB3.txt", "LPT\xC2\xB2"})
+        EXPECT_FALSE(EntryOutputPath(kFolder, name, true).has_value()) << name;
+    for (const char* name : {"LPT10", "connect.txt", "nullable", "CONIN", "COM\xC2\xB4"})
+        EXPECT_TRUE(EntryOutputPath(kFolder, name, true).has_value()) << name;
 }
 
 // Without bit 11 the name's bytes are in the ANSI code page; with it, UTF-8.

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "support/test_files.h"
 #include "support/zip_builder.h"
+#include "zip/end_record.h"
+#include "zip/entry_spans.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_archive_entry.h"
 
@@ -17,7 +20,7 @@ namespace fs = std::filesystem;
 
 const std::string kEndSignature("PK\x05\x06", 4);
 
-std::vector<std::string> EntryNames(const ZipArchive& archive) {
+std::vector<std::string> EntryNames(ZipArchive& archive) {
     std::vector<std::string> names;
     for (std::size_t i = 0; i < archive.EntryCount(); ++i) names.push_back(archive.EntryAt(i)->FullName());
     return names;
@@ -38,7 +41,8 @@ TEST_P(ArchiveDirectoryTest, LongestCommentIsKeptByteForByte) {
     EXPECT_EQ(EntryNames(*archive), std::vector<std::string>{"a.txt"});
 }
 
-TEST_P(ArchiveDirectoryTest, EndSignatureInsideTheCommentNearestTheEndWins) {
+// A signature inside the comment is not the end record: its own comment would not end the file.
+TEST_P(ArchiveDirectoryTest, EndSignatureInsideTheCommentIsPassedOver) {
     BuiltArchive real;
     real.entries = {StoredEntry("a.txt", "alpha"), StoredEntry("b.txt", "beta")};
     const std::string plain = BuildZip(real);
@@ -46,17 +50,176 @@ TEST_P(ArchiveDirectoryTest, EndSignatureInsideTheCommentNearestTheEndWins) {
     // A complete second end record inside the comment: it points at the same directory but
     // claims 77 entries and has no comment of its own.
     const std::string fake = kEndSignature + Le16(0) + Le16(0) + Le16(77) + Le16(77) + Le32(0) + Le32(directoryOffset) + Le16(0);
-    real.comment = "before " + fake + " after the fake record";
-    auto archive = Open(BuildZip(real));
-    EXPECT_EQ(archive->EndRecord().totalEntries, 77);
-    EXPECT_EQ(archive->Comment(), "");
-    EXPECT_EQ(EntryNames(*archive), (std::vector<std::string>{"a.txt", "b.txt"}));
+    const struct {
+        const char* shape;
+        std::string comment;
+    } table[] = {
+        {"complete fake record in the middle", "before " + fake + " after the fake record"},
+        {"bare signature near the end", "tail " + kEndSignature + "0123456789"},
+        {"signature in the last 18 bytes", "tail " + kEndSignature + "01234"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.shape);
+        real.comment = row.comment;
+        const std::string bytes = BuildZip(real);
+        const auto archive = Open(bytes);
+        EXPECT_EQ(archive->Comment(), row.comment);
+        EXPECT_EQ(archive->EndRecord().totalEntries, 2);
+        EXPECT_EQ(EntryNames(*archive), (std::vector<std::string>{"a.txt", "b.txt"}));
+        EXPECT_EQ(archive->Problem(), DirectoryProblem::None);
+        std::istringstream stream(bytes, std::ios::binary);
+        const auto location = FindEndRecord(stream);
+        ASSERT_TRUE(location.has_value());
+        EXPECT_EQ(location->offset, static_cast<std::streamoff>(bytes.size() - 22 - row.comment.size()));
+    }
+}
 
-    // Within the last 18 bytes a signature is never tested, so the real record wins.
-    real.comment = "tail " + kEndSignature + "0123456789";
-    archive = Open(BuildZip(real));
-    EXPECT_EQ(archive->Comment(), real.comment);
-    EXPECT_EQ(archive->EndRecord().totalEntries, 2);
+// Comments whose end record lies at the far edge of the part of the file the scan must search.
+TEST_P(ArchiveDirectoryTest, LongCommentsNearTheLimitAreFound) {
+    for (std::size_t length : {65532u, 65533u, 65534u, 65535u}) {
+        SCOPED_TRACE(length);
+        BuiltArchive built;
+        built.entries = {StoredEntry("a.txt", "alpha")};
+        built.comment = std::string(length - 30, 'c') + kEndSignature + std::string(26, 'd');
+        const auto archive = Open(BuildZip(built));
+        EXPECT_TRUE(archive->Comment() == built.comment);
+        EXPECT_EQ(EntryNames(*archive), std::vector<std::string>{"a.txt"});
+    }
+}
+
+// Bytes appended after the archive: no record ends the file, so the nearest complete one counts.
+TEST_P(ArchiveDirectoryTest, DataAfterTheEndRecordStillOpens) {
+    for (std::size_t trailer : {1u, 100u, 70000u}) {
+        SCOPED_TRACE(trailer);
+        BuiltArchive built;
+        built.entries = {StoredEntry("a.txt", "alpha")};
+        built.comment = "c";
+        built.trailer = std::string(trailer, 't');
+        const auto archive = Open(BuildZip(built));
+        EXPECT_EQ(EntryNames(*archive), std::vector<std::string>{"a.txt"});
+        EXPECT_EQ(archive->Comment(), "c");
+    }
+}
+
+// Data in front (a stub) whose offsets were not adjusted: every offset moves by the same shift.
+TEST_P(ArchiveDirectoryTest, DataInFrontIsSkippedWhetherOrNotTheOffsetsCountIt) {
+    for (std::size_t prefix : {1u, 1000u, 70001u}) {
+        for (bool adjusted : {false, true}) {
+            SCOPED_TRACE(std::to_string(prefix) + (adjusted ? " adjusted" : " not adjusted"));
+            BuiltArchive built;
+            built.prefix = NoiseBytes(prefix, 3);
+            built.offsetsCountPrefix = adjusted;
+            built.entries = {DeflatedEntry("a.txt", SampleText(5000)), StoredEntry("b.bin", NoiseBytes(3000, 4))};
+            const auto archive = Open(BuildZip(built));
+            ASSERT_EQ(EntryNames(*archive), (std::vector<std::string>{"a.txt", "b.bin"}));
+            EXPECT_EQ(archive->OffsetShift(), adjusted ? 0 : static_cast<std::streamoff>(prefix));
+            EXPECT_EQ(archive->Problem(), DirectoryProblem::None);
+            for (std::size_t i = 0; i < 2; ++i) {
+                std::istream* data = archive->EntryAt(i)->OpenDataStream();
+                ASSERT_NE(data, nullptr);
+                EXPECT_TRUE(Crc32Of(ReadAll(*data)) == built.entries[i].crc);
+            }
+        }
+    }
+}
+
+// Why a directory cannot be read whole, for the extraction's log.
+TEST_P(ArchiveDirectoryTest, DirectoryProblemsAreNamed) {
+    BuiltArchive built;
+    built.entries = {StoredEntry("first", "1"), StoredEntry("second", NoiseBytes(5000, 1)), StoredEntry("third", "3")};
+    const std::string whole = BuildZip(built);
+    std::string brokenRecord = whole;
+    brokenRecord[whole.size() - 22 - (46 + 5) + 1] = 'X';
+    const struct {
+        const char* shape;
+        std::string bytes;
+        DirectoryProblem problem;
+    } table[] = {
+        {"whole", whole, DirectoryProblem::None},
+        {"plain text", "plain text, not an archive at all\n", DirectoryProblem::NotAnArchive},
+        {"empty file", "", DirectoryProblem::NotAnArchive},
+        {"download cut in the data", whole.substr(0, 3000), DirectoryProblem::EndsBeforeDirectory},
+        {"download cut in the directory", whole.substr(0, whole.size() - 40), DirectoryProblem::EndsBeforeDirectory},
+        {"directory record broken", brokenRecord, DirectoryProblem::DamagedDirectory},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.shape);
+        EXPECT_EQ(Open(row.bytes)->Problem(), row.problem);
+    }
+}
+
+// Only the low byte of "version needed to extract" is the version; the high byte names a host.
+TEST_P(ArchiveDirectoryTest, VersionNeededIsItsLowByte) {
+    const struct {
+        std::uint16_t versionNeeded;
+        bool opens;
+    } table[] = {{0x0014, true}, {0x0314, true}, {0x032E, true}, {0x033F, true}, {0x0A3F, true}, {0x0040, false}, {0x0340, false}};
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.versionNeeded);
+        BuiltArchive built;
+        BuiltEntry entry = StoredEntry("v.txt", "versioned");
+        entry.versionNeeded = row.versionNeeded;
+        built.entries = {entry};
+        const auto archive = Open(BuildZip(built));
+        std::istream* data = archive->EntryAt(0)->OpenDataStream();
+        EXPECT_EQ(data != nullptr, row.opens);
+        if (data) {
+            EXPECT_EQ(ReadAll(*data), "versioned");
+        }
+    }
+}
+
+// A zero-length entry with the MS-DOS directory attribute from an MS-DOS or Windows host is a
+// folder, though its name has no trailing slash.
+TEST_P(ArchiveDirectoryTest, FoldersMarkedOnlyByTheirAttribute) {
+    const struct {
+        std::uint16_t madeBy;
+        std::uint32_t attributes;
+        std::string payload;
+        bool folder;
+    } table[] = {
+        {0x0014, 0x10, "", true},     {0x0A3F, 0x10, "", true},      {0x0E14, 0x30, "", true},
+        {0x0314, 0x10, "", false},    {0x0014, 0x20, "", false},     {0x0014, 0x10, "data", false},
+        {0x0714, 0x10, "", false},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(std::to_string(row.madeBy) + " " + std::to_string(row.attributes) + " " + row.payload);
+        BuiltArchive built;
+        BuiltEntry entry = StoredEntry("Program Files", row.payload);
+        entry.versionMadeBy = row.madeBy;
+        entry.externalAttributes = row.attributes;
+        built.entries = {entry};
+        const auto archive = Open(BuildZip(built));
+        EXPECT_EQ(archive->EntryAt(0)->IsDirectoryEntry(), row.folder);
+        EXPECT_EQ(archive->EntryAt(0)->FullName(), row.folder ? "Program Files/" : "Program Files");
+    }
+}
+
+// Entries whose bytes overlap each other or the directory.
+TEST_P(ArchiveDirectoryTest, OverlappingEntriesAreFound) {
+    BuiltArchive built;
+    built.entries = {DeflatedEntry("a", SampleText(20000)), StoredEntry("b", "bee"), StoredEntry("c", "sea")};
+    EXPECT_FALSE(FindOverlappingEntries(*Open(BuildZip(built))).has_value());
+
+    BuiltArchive same = built;
+    same.entries[2].localHeaderOffset = 0;  // c's record points at a's local header
+    auto overlap = FindOverlappingEntries(*Open(BuildZip(same)));
+    ASSERT_TRUE(overlap.has_value());
+    EXPECT_EQ(overlap->second.value_or(99) + overlap->first, 2u);  // a (0) and c (2)
+
+    BuiltArchive intoDirectory = built;
+    intoDirectory.entries[1].payload = "bee";
+    BuiltEntry& last = intoDirectory.entries[2];
+    last.payload = "sea";
+    const std::string bytes = BuildZip(intoDirectory);
+    std::string grown = bytes;
+    // c's compressed size reaches into the directory that follows it.
+    const std::size_t cRecord = bytes.size() - 22 - (46 + 1);
+    grown.replace(cRecord + 20, 4, Le32(40));
+    overlap = FindOverlappingEntries(*Open(grown));
+    ASSERT_TRUE(overlap.has_value());
+    EXPECT_EQ(overlap->first, 2u);
+    EXPECT_FALSE(overlap->second.has_value());
 }
 
 TEST_P(ArchiveDirectoryTest, FilesThatAreNoArchiveOpenEmpty) {

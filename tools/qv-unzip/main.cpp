@@ -18,6 +18,7 @@
 #include "common/log.h"
 #include "common/text.h"
 #include "install/extract_archive.h"
+#include "zip/printable_name.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_archive_entry.h"
 #include "verify_package.h"
@@ -45,10 +46,12 @@ int ListEntries(const std::string& archivePath) {
         const auto entry = archive->EntryAt(i);
         std::printf("%5zu %6u %10lu %10lu %08lx %6.4x  %s\n", i, unsigned(entry->MethodId()),
                     static_cast<unsigned long>(entry->CompressedSize()), static_cast<unsigned long>(entry->UncompressedSize()),
-                    static_cast<unsigned long>(entry->StoredCrc32()), unsigned(entry->FlagBits()), entry->FullName().c_str());
+                    static_cast<unsigned long>(entry->StoredCrc32()), unsigned(entry->FlagBits()),
+                    PrintableName(entry->FullName()).c_str());
     }
     std::printf("%zu entries\n", archive->EntryCount());
-    return kExitOk;
+    if (archive->Problem() == DirectoryProblem::None) return kExitOk;
+    return Fail(kExitFailed, archivePath + " " + DescribeDirectoryProblem(archive->Problem()));
 }
 
 int Extract(const std::string& archivePath, const std::string& destination) {
@@ -61,7 +64,8 @@ int Extract(const std::string& archivePath, const std::string& destination) {
     };
     const ExtractionResult result = ExtractArchive(Utf8ToWide(archivePath), Utf8ToWide(destination), progress, {});
     if (terminal && result.total > 0) std::fputc('\n', stderr);
-    if (result.total == 0) return Fail(kExitFailed, "extraction of " + archivePath + " failed (see --log for the reason)");
+    if (result.total == 0 || result.extracted != result.total)
+        return Fail(kExitFailed, "extraction of " + archivePath + " failed (see --log for the reason)");
     return kExitOk;
 }
 

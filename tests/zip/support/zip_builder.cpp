@@ -125,15 +125,16 @@ BuiltEntry FolderEntry(const std::string& name) {
 std::string BuildZip(const BuiltArchive& archive) {
     std::string body;
     std::string directory;
+    const auto base = static_cast<std::uint32_t>(archive.offsetsCountPrefix ? archive.prefix.size() : 0);
     for (const BuiltEntry& entry : archive.entries) {
-        const auto offset = static_cast<std::uint32_t>(body.size());
+        const auto offset = static_cast<std::uint32_t>(base + body.size());
         const auto compressed = static_cast<std::uint32_t>(entry.payload.size());
         const std::string localName = entry.localName.value_or(entry.name);
         body += Le32(entry.brokenLocalSignature ? 0x04034b51 : 0x04034b50) + Le16(entry.versionNeeded) + Le16(entry.flags) +
                 Le16(entry.method) + Le16(entry.modTime) + Le16(entry.modDate) + Le32(entry.crc) + Le32(compressed) +
                 Le32(entry.uncompressedSize) + Le16(static_cast<std::uint16_t>(localName.size())) +
                 Le16(static_cast<std::uint16_t>(entry.localExtra.size())) + localName + entry.localExtra + entry.payload;
-        directory += Le32(0x02014b50) + Le16(0x031E) + Le16(entry.versionNeeded) + Le16(entry.flags) + Le16(entry.method) +
+        directory += Le32(0x02014b50) + Le16(entry.versionMadeBy) + Le16(entry.versionNeeded) + Le16(entry.flags) + Le16(entry.method) +
                      Le16(entry.modTime) + Le16(entry.modDate) + Le32(entry.crc) + Le32(compressed) + Le32(entry.uncompressedSize) +
                      Le16(static_cast<std::uint16_t>(entry.name.size())) + Le16(static_cast<std::uint16_t>(entry.centralExtra.size())) +
                      Le16(static_cast<std::uint16_t>(entry.comment.size())) + Le16(0) + Le16(0) + Le32(entry.externalAttributes) +
@@ -141,7 +142,7 @@ std::string BuildZip(const BuiltArchive& archive) {
     }
     const auto count = archive.totalEntries.value_or(static_cast<std::uint16_t>(archive.entries.size()));
     const std::string end = Le32(0x06054b50) + Le16(0) + Le16(0) + Le16(count) + Le16(count) +
-                            Le32(static_cast<std::uint32_t>(directory.size())) + Le32(static_cast<std::uint32_t>(body.size())) +
+                            Le32(static_cast<std::uint32_t>(directory.size())) + Le32(static_cast<std::uint32_t>(base + body.size())) +
                             Le16(archive.commentLength.value_or(static_cast<std::uint16_t>(archive.comment.size()))) + archive.comment;
-    return body + directory + end + archive.trailer;
+    return archive.prefix + body + directory + end + archive.trailer;
 }

@@ -24,6 +24,7 @@ struct BuiltEntry {
     std::uint16_t method = 0;
     std::uint16_t flags = 0;
     std::uint16_t versionNeeded = 20;
+    std::uint16_t versionMadeBy = 0x031E;  // host in the high byte: 3 Unix, 0 MS-DOS, 10 NTFS
     std::uint16_t modTime = 0x6000;
     std::uint16_t modDate = 0x5821;
     std::uint32_t crc = 0;
@@ -48,6 +49,8 @@ struct BuiltArchive {
     std::optional<std::uint16_t> commentLength;   // the end record's length field, when it lies
     std::optional<std::uint16_t> totalEntries;    // the end record's counts, when they lie
     std::string trailer;                          // raw bytes after the end record
+    std::string prefix;                           // raw bytes in front of the archive
+    bool offsetsCountPrefix = false;              // whether the stated offsets include the prefix
 };
 
 std::string BuildZip(const BuiltArchive& archive);

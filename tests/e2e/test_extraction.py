@@ -1,0 +1,109 @@
+"""The extraction stage of the real program under Wine, on packages shaped as real writers and
+attackers shape them: what is read, what is refused, and what the user and the log are told."""
+import os
+import unittest
+import zipfile
+
+import harness
+import packages
+import test_pipeline as pipeline
+from server import PackageServer
+
+FAILED = "Failed to extract files."
+REFUSED_NAME = ": its name leads out of the extraction folder or names a device"
+
+
+class ExtractionTest(harness.WineTestCase):
+    # The pipeline tests' building blocks, borrowed without their test cases.
+    setUp = pipeline.PipelineTest.setUp
+    tearDown = pipeline.PipelineTest.tearDown
+    package = pipeline.PipelineTest.package
+    publish = pipeline.PipelineTest.publish
+    program = pipeline.PipelineTest.program
+    run_silent = pipeline.PipelineTest.run_silent
+    starts = pipeline.PipelineTest.starts
+    assertExit = pipeline.PipelineTest.assertExit
+    assertNoExtractionFolder = pipeline.PipelineTest.assertNoExtractionFolder
+    assertLogHas = pipeline.PipelineTest.assertLogHas
+    assertNothingRun = pipeline.PipelineTest.assertNothingRun
+
+    def write_reshaped(self, reshape):
+        """A writer that makes the stand-in package, then lets |reshape| change its file."""
+        def write(path):
+            self.package().write(path)
+            reshape(path)
+        return write
+
+    def test_packages_with_entries_that_cannot_be_written_run_nothing(self):
+        def shared_stream(path):
+            # A second directory record pointing at the first entry's bytes.
+            with open(path, "rb") as f:
+                data = bytearray(f.read())
+            directory = data.find(b"PK\x01\x02")
+            record_end = data.find(b"PK\x01\x02", directory + 4)
+            copy = bytearray(data[directory:record_end])
+            name_length = int.from_bytes(copy[28:30], "little")
+            copy[46:46 + name_length] = b"x" * name_length
+            end = data.rfind(b"PK\x05\x06")
+            data[end + 8:end + 12] = (int.from_bytes(data[end + 8:end + 10], "little") + 1).to_bytes(2, "little") * 2
+            data[end + 12:end + 16] = (int.from_bytes(data[end + 12:end + 16], "little") + len(copy)).to_bytes(4, "little")
+            data[end:end] = copy
+            with open(path, "wb") as f:
+                f.write(data)
+
+        table = [
+            ("device name", lambda p: p.extra_entries.append(("data/con.txt", b"x")), "Unable to extract data/con.txt" + REFUSED_NAME),
+            ("console device", lambda p: p.extra_entries.append(("CONOUT$", b"x")), "Unable to extract CONOUT$" + REFUSED_NAME),
+            ("superscript port", lambda p: p.extra_entries.append(("LPT\u00b2.log", b"x")),
+             "Unable to extract LPT\u00b2.log" + REFUSED_NAME),
+            ("absolute name", lambda p: p.extra_entries.append(("/abs.txt", b"x")), "Unable to extract abs.txt" + REFUSED_NAME),
+        ]
+        for shape, change, reason in table:
+            with self.subTest(shape):
+                package = self.package()
+                change(package)
+                self.publish(package.write)
+                self.expect_refusal(reason)
+        with self.subTest("entries sharing bytes"):
+            self.publish(self.write_reshaped(shared_stream))
+            self.expect_refusal("Corrupt package Installer.zip: entries share bytes (standin.cfg and " + "x" * 11 + ")")
+        with self.subTest("not a ZIP archive"):
+            self.publish(packages.write_corrupt_package)
+            self.expect_refusal("Installer.zip is not a ZIP archive")
+
+    def expect_refusal(self, reason):
+        with PackageServer(self.site, pipeline.PORT):
+            run, out = self.run_silent()
+        self.assertExit(harness.EXIT_INSTALL_FAILURE, run)
+        self.assertIn("\r\n" + FAILED + "\r\n", out)
+        self.assertLogHas("Eerror", reason)
+        self.assertLogHas("Eerror", FAILED)
+        self.assertNothingRun()
+        self.assertNoExtractionFolder()
+
+    def test_a_package_shaped_by_other_writers_installs(self):
+        def reshape(path):
+            with zipfile.ZipFile(path, "a") as archive:
+                folder = zipfile.ZipInfo("Program Files")  # a folder by its MS-DOS attribute only
+                folder.create_system = 0
+                folder.external_attr = 0x10
+                archive.writestr(folder, b"")
+                archive.writestr("Program Files/app.txt", b"application data\r\n" * 100)
+                archive.comment = b"built by a writer whose comment holds PK\x05\x06 as text"
+            with open(path, "rb") as f:
+                data = f.read()
+            with open(path, "wb") as f:
+                f.write(b"MZ self-extracting stub" + bytes(4000) + data)  # offsets not adjusted
+
+        self.publish(self.write_reshaped(reshape))
+        with PackageServer(self.site, pipeline.PORT):
+            run, _ = self.run_silent()
+        self.assertExit(harness.EXIT_SUCCESS, run)
+        self.assertEqual(["vcredist", "Installer"], [s["role"] for s in self.starts()])
+        self.assertLogHas("Note", "Extracting Program Files/app.txt")
+        self.assertFalse([e for e in pipeline.log_entries() if e[0] == "Eerror"])
+        self.assertNoExtractionFolder()
+
+
+if __name__ == "__main__":
+    unittest.main()
