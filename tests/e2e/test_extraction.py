@@ -28,10 +28,12 @@ class ExtractionTest(harness.WineTestCase):
     assertNothingRun = pipeline.PipelineTest.assertNothingRun
 
     def write_reshaped(self, reshape):
-        """A writer that makes the stand-in package, then lets |reshape| change its file."""
+        """A writer that makes the stand-in package, lets |reshape| change its file, then signs it
+        again as the vendor would (the signature replaces any archive comment)."""
         def write(path):
             self.package().write(path)
             reshape(path)
+            return packages.sign_package(path)
         return write
 
     def test_packages_with_entries_that_cannot_be_written_run_nothing(self):
