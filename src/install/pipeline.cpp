@@ -14,7 +14,8 @@
 #include "install/setup_stage.h"
 #include "install/window_messages.h"
 
-InstallationPipeline::InstallationPipeline(StageHost& host) : m_host(host) {}
+InstallationPipeline::InstallationPipeline(StageHost& host, std::wstring runFolderParent)
+    : m_host(host), m_runFolderParent(std::move(runFolderParent)) {}
 
 InstallationPipeline::~InstallationPipeline() {
     // The close handling has joined the last worker; this only guards an abnormal end.
@@ -30,12 +31,15 @@ void InstallationPipeline::StartInstallation() {
     m_choices = m_host.Choices();
     m_host.ShowCancelButton();
 
-    const std::wstring workFolder = m_host.WorkFolder();
-    if (!CreateDirectoryW(workFolder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    // A fresh private folder for the package and what is unpacked: nothing that another program
+    // could have left or could change is ever run.
+    const std::wstring parent = m_runFolderParent.empty() ? PrivateFolderParent() : m_runFolderParent;
+    if (!parent.empty()) RemoveAbandonedRunFolders(parent);
+    if (parent.empty() || !m_runFolder.Create(parent)) {
         ReportError(SystemErrorText("Creating work folder"));
         return;
     }
-    m_packagePath = workFolder + kPackageFileName;
+    m_packagePath = m_runFolder.Path() + L"\\" + kPackageFileName;
     if (!m_choices.use32Bit) m_choices.use32Bit = ChooseUse32Bit();
 
     m_host.SetStatusText(m_host.Text(TEXT_FETCHING));
@@ -74,15 +78,14 @@ void InstallationPipeline::Close() {
     const HANDLE childProcess = g_childProcess.exchange(nullptr);
     JoinWorker();
     if (childProcess) CloseHandle(childProcess);
-    CleanUpTempFiles(ExtractionFolder(), m_host.Choices().silent);
+    m_runFolder.ReleaseLock();
+    CleanUpTempFiles(m_runFolder.Path(), m_host.Choices().silent);
     PostMessageW(m_host.WindowHandle(), WM_DESTROY, 0, 0);
 }
 
 int InstallationPipeline::ExitCode() const { return ExitCodeFor(m_outcome.load()); }
 
-std::wstring InstallationPipeline::ExtractionFolder() const {
-    return ExtractionFolderOf(m_packagePath.empty() ? m_host.WorkFolder() : m_packagePath);
-}
+std::wstring InstallationPipeline::ExtractionFolder() const { return ExtractionFolderOf(m_packagePath); }
 
 void InstallationPipeline::ReportError(const std::string& message) {
     LogError(message);

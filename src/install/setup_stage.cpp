@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <utility>
 #include <vector>
 
 #include "common/console.h"
@@ -9,6 +10,7 @@
 #include "common/system_error_text.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "install/command_line_argument.h"
 #include "install/pipeline.h"
 #include "install/run_paths.h"
 #include "install/run_state.h"
@@ -22,6 +24,12 @@ bool FileExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+// The path of the held-enclosed install path without its enclosing double quotes.
+std::wstring Unenclosed(const std::wstring& held) {
+    if (held.size() >= 2 && held.front() == L'"' && held.back() == L'"') return held.substr(1, held.size() - 2);
+    return held;
+}
+
 // The package carries the redistributable under one of two names; "vcredist.exe" is preferred.
 std::wstring RedistributablePath(const std::wstring& extractionFolder) {
     const std::wstring preferred = extractionFolder + L"\\vcredist.exe";
@@ -30,11 +38,11 @@ std::wstring RedistributablePath(const std::wstring& extractionFolder) {
 
 // Waits for the child, then closes its handle unless the close handling took it over meanwhile;
 // the close handling closes it only after this worker has ended.
-void WaitAndRelease(HANDLE process, bool wait) {
-    g_childProcess.store(process);
-    if (wait) WaitForSingleObject(process, INFINITE);
-    const HANDLE stillOurs = g_childProcess.exchange(nullptr);
-    if (stillOurs) CloseHandle(stillOurs);
+void WaitAndRelease(unique_handle process) {
+    const HANDLE shared = process.release();
+    g_childProcess.store(shared);
+    WaitForSingleObject(shared, INFINITE);
+    const unique_handle stillOurs(g_childProcess.exchange(nullptr));
 }
 }  // namespace
 
@@ -58,34 +66,50 @@ std::wstring GetFileNameTag() {
 std::wstring InstallerArguments(const RunChoices& choices, const std::wstring& tag) {
     std::wstring arguments;
     if (choices.silent) arguments += L" -s";
-    if (!tag.empty()) arguments += L" -i " + tag;
-    if (!choices.user.empty()) arguments += L" -u " + Utf8ToWide(choices.user);
-    if (!choices.installPath.empty()) arguments += L" -p " + Utf8ToWide(choices.installPath);
+    if (!tag.empty()) arguments += L" -i " + QuotedArgument(tag);
+    if (!choices.user.empty()) arguments += L" -u " + QuotedArgument(Utf8ToWide(choices.user));
+    if (!choices.installPath.empty())
+        arguments += L" -p " + EnclosedArgument(Unenclosed(Utf8ToWide(choices.installPath)));
     return arguments;
 }
 
-bool RunProcess(bool wait, const std::wstring& program, const std::wstring& arguments) {
+std::wstring RedistributableCommandLine(const std::wstring& program) {
+    return EnclosedArgument(program) + L" " + kRedistributableArguments;
+}
+
+unique_handle HoldProgramFile(const std::wstring& path) {
+    unique_handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (file && GetFileInformationByHandle(file.get(), &information) &&
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
+        return file;
+    return unique_handle();
+}
+
+bool RunProcess(const std::wstring& program, const std::wstring& commandLine, unique_handle heldFile) {
     if (g_cancelRequested.load()) return false;
-    if (!FileExists(program)) {
+    if (!heldFile) {
         Log(LogLevel::Error, "Unable to run ", WideToUtf8(program));
         return false;
     }
     // CreateProcessW may write into the command line, so it gets a copy of its own.
-    std::vector<wchar_t> commandLine(arguments.begin(), arguments.end());
-    commandLine.push_back(L'\0');
-    Log(LogLevel::Note, "Run exe file: ", WideToUtf8(program), " Args: ", WideToUtf8(arguments));
+    std::vector<wchar_t> writableCommandLine(commandLine.begin(), commandLine.end());
+    writableCommandLine.push_back(L'\0');
+    Log(LogLevel::Note, "Run exe file: ", WideToUtf8(program), " Args: ", WideToUtf8(commandLine));
 
     const std::wstring folder = FolderOf(program);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &started)) {
+    if (!CreateProcessW(program.c_str(), writableCommandLine.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
+                        nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &started)) {
         LogError(SystemErrorText("Creating process"));
         return false;
     }
+    heldFile.reset();  // the process has started: what runs can no longer change
     const unique_handle thread(started.hThread);
-    WaitAndRelease(started.hProcess, wait);
+    WaitAndRelease(unique_handle(started.hProcess));
     return true;
 }
 
@@ -95,12 +119,16 @@ void SetupStage(InstallationPipeline& run) {
     DeleteFileW(run.PackagePath().c_str());
     const std::wstring redistributable = RedistributablePath(extractionFolder);
 
-    if (!g_cancelRequested.load()) RunProcess(true, redistributable, kRedistributableArguments);
+    // Both programs are held from here on, so that neither can be changed before it runs (the
+    // product installer not even while the redistributable runs).
+    unique_handle installerFile = HoldProgramFile(installer);
+    if (!g_cancelRequested.load())
+        RunProcess(redistributable, RedistributableCommandLine(redistributable), HoldProgramFile(redistributable));
     if (g_cancelRequested.load()) return;
 
     run.HideWindow();
     const RunChoices& choices = run.Choices();
-    const bool started = RunProcess(true, installer, InstallerArguments(choices, GetFileNameTag()));
+    const bool started = RunProcess(installer, InstallerArguments(choices, GetFileNameTag()), std::move(installerFile));
     if (choices.silent) WriteConsoleLine(std::string());
     run.RecordOutcome(started ? RunOutcome::ReachedInstaller : RunOutcome::Failed);
     if (!g_cancelRequested.load()) PostMessageW(run.Window(), WM_CLOSE, 0, 0);
