@@ -59,43 +59,17 @@ std::wstring ProgramDataFolder() {
     return SUCCEEDED(result) && found ? std::wstring(found) : std::wstring();
 }
 
-bool SidIsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
-    BYTE buffer[SECURITY_MAX_SID_SIZE] = {};
-    DWORD size = sizeof buffer;
-    return CreateWellKnownSid(type, nullptr, buffer, &size) && EqualSid(sid, buffer);
-}
-
-// The owner this process gives to what it creates (Administrators for an elevated administrator).
-bool SidIsOurDefaultOwner(PSID sid) {
-    HANDLE rawToken = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken)) return false;
-    const unique_handle token(rawToken);
-    BYTE buffer[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE] = {};
-    DWORD size = 0;
-    if (!GetTokenInformation(token.get(), TokenOwner, buffer, sizeof buffer, &size)) return false;
-    return EqualSid(sid, reinterpret_cast<TOKEN_OWNER*>(buffer)->Owner) != FALSE;
-}
-
-// An existing "%ProgramData%\QuorVel Setup" is used only when no ordinary user can have made it:
-// a real folder (no link) whose owner is Administrators, SYSTEM or ourselves. It then gets the
-// private descriptor again, whatever was done to it meanwhile.
+// An existing "%ProgramData%\QuorVel Setup" may have been made by anybody (users may create
+// folders in %ProgramData%). It is used only when it is a plain folder (no link), and only after
+// it has been made ours: owner Administrators, the private descriptor and nothing inherited. Who
+// made it loses every right to it; what is inside is only ever removed, never run.
 bool AdoptExistingParent(const std::wstring& path) {
-    const unique_handle folder = OpenFolderNoFollow(path, READ_CONTROL | WRITE_DAC | FILE_READ_ATTRIBUTES);
+    const unique_handle folder =
+        OpenFolderNoFollow(path, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES);
     if (!folder || !IsRealFolderAt(folder.get(), path)) {
-        Log(LogLevel::Error, "The folder ", WideToUtf8(path), " is not a plain folder; it is not used");
-        SetLastError(kErrorStoppedOnLink);
-        return false;
-    }
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR ownerDescriptor = nullptr;
-    if (GetSecurityInfo(folder.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
-                        &ownerDescriptor) != ERROR_SUCCESS)
-        return false;
-    const unique_descriptor ownerHeld(ownerDescriptor);
-    if (!SidIsWellKnown(owner, WinBuiltinAdministratorsSid) && !SidIsWellKnown(owner, WinLocalSystemSid) &&
-        !SidIsOurDefaultOwner(owner)) {
-        Log(LogLevel::Error, "The folder ", WideToUtf8(path), " belongs to somebody else; it is not used");
-        SetLastError(ERROR_ACCESS_DENIED);
+        const DWORD error = folder ? kErrorStoppedOnLink : GetLastError();
+        Log(LogLevel::Error, "The folder ", WideToUtf8(path), " cannot be used: ", SystemMessageText(error));
+        SetLastError(error);
         return false;
     }
     const unique_descriptor descriptor = PrivateDescriptor();
@@ -103,10 +77,15 @@ bool AdoptExistingParent(const std::wstring& path) {
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;
     if (!descriptor || !GetSecurityDescriptorDacl(descriptor.get(), &present, &dacl, &defaulted)) return false;
-    const DWORD applied = SetSecurityInfo(folder.get(), SE_FILE_OBJECT,
-                                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                                          nullptr, dacl, nullptr);
+    BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
+    DWORD size = sizeof administrators;
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) return false;
+    const DWORD applied = SetSecurityInfo(
+        folder.get(), SE_FILE_OBJECT,
+        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+        administrators, nullptr, dacl, nullptr);
     if (applied != ERROR_SUCCESS) {
+        Log(LogLevel::Error, "The folder ", WideToUtf8(path), " cannot be made private: ", SystemMessageText(applied));
         SetLastError(applied);
         return false;
     }
@@ -124,8 +103,10 @@ std::wstring RandomRunFolderName() {
 
 // True when a running process holds the lock file inside |folder|.
 bool IsOwned(const std::wstring& folder) {
-    const unique_handle lock(CreateFileW((folder + L"\\" + kOwnerLockName).c_str(), FILE_READ_ATTRIBUTES, 0, nullptr,
-                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // Read access takes part in the sharing check (attribute access alone would not).
+    const unique_handle lock(CreateFileW((folder + L"\\" + kOwnerLockName).c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     return !lock && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 }  // namespace

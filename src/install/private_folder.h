@@ -17,9 +17,9 @@ std::wstring PrivateFolderSddl();
 
 // Where run folders are made: %SystemRoot%\SystemTemp where the system has it (only SYSTEM and
 // Administrators may write there); otherwise "%ProgramData%\QuorVel Setup", created with the
-// private descriptor, or, when it exists, checked to be a real folder owned by Administrators,
-// SYSTEM or this process's own owner and given the private descriptor again. Empty, with the
-// last-error code set, when neither can be had.
+// private descriptor, or, when it exists, checked to be a plain folder (no link) and made ours
+// again: owner Administrators and the private descriptor. Empty, with the last-error code set,
+// when neither can be had.
 std::wstring PrivateFolderParent();
 
 // A run folder "QuorVel-" + 16 random hex digits under its parent. Ownership is known by the
