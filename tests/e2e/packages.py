@@ -105,3 +105,20 @@ def read_records(record_file):
                 record["command_line"] = fields[4] if len(fields) > 4 else ""
             records.append(record)
     return records
+
+
+def argument_vectors(record_file):
+    """[(role, argv)] of every start record: the argument vector each stand-in parsed from its
+    command line (CommandLineToArgvW), program name first."""
+    vectors = []
+    if not os.path.exists(record_file):
+        return vectors
+    with open(record_file, encoding="utf-8") as file:
+        for line in file.read().split("\n"):
+            fields = line.split("\t")
+            if fields[0] != "start":
+                continue
+            count, _, encoded = fields[-1].partition(":")
+            argv = [bytes.fromhex(part).decode("utf-8") for part in encoded.split(",")] if int(count) else []
+            vectors.append((fields[1], argv))
+    return vectors

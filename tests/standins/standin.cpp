@@ -18,8 +18,8 @@
 // The argument vector is CommandLineToArgvW of the command line, as "N:" followed by the N
 // arguments in hexadecimal UTF-8, separated by commas (a command line may hold tabs).
 //
-// "standin.exe --hold-file PATH MS" keeps PATH open (shared for reading only) for MS ms, as a
-// program of the user that holds a file it planted.
+// "standin.exe --hold-file PATH MS SHARE" keeps PATH open for reading for MS ms, shared for
+// reading ("read") or not at all ("none"), as a program of the user that holds a file it planted.
 // where time is milliseconds since 1601 (system time). Without a log line in the configuration
 // the records go to the temporary folder's "qv-standin-log.txt".
 #include <windows.h>
@@ -165,9 +165,10 @@ std::string TrySwap(const std::wstring& path) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc == 4 && std::wstring(argv[1]) == L"--hold-file") {
-        const HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (argc == 5 && std::wstring(argv[1]) == L"--hold-file") {
+        const DWORD share = std::wstring(argv[4]) == L"read" ? FILE_SHARE_READ : 0;
+        const HANDLE file = CreateFileW(argv[2], GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                        nullptr);
         std::printf("holding %d\n", file != INVALID_HANDLE_VALUE ? 1 : 0);
         std::fflush(stdout);
         Sleep(std::stoul(argv[3]));
