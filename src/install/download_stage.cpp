@@ -12,8 +12,7 @@
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "install/download_url.h"
-#include "install/pipeline.h"
-#include "install/run_state.h"
+#include "install/run_context.h"
 #include "install/window_messages.h"
 
 namespace {
@@ -78,7 +77,7 @@ HRESULT STDMETHODCALLTYPE DownloadStatusHandler::QueryInterface(REFIID riid, voi
 }
 
 HRESULT STDMETHODCALLTYPE DownloadStatusHandler::OnProgress(ULONG ulProgress, ULONG ulProgressMax, ULONG, LPCWSTR) {
-    if (g_cancelRequested.load()) return E_ABORT;
+    if (m_stop.load()) return E_ABORT;
     if (!IsWindow(m_window)) return E_ABORT;
     // Without a total there is nothing the progress bar could show.
     if (ulProgressMax != 0) {
@@ -113,6 +112,7 @@ struct Transfer {
     std::wstring url;
     std::wstring packagePath;
     HWND window = nullptr;
+    std::atomic<bool> stop{false};  // set once the run is cancelled
     unique_handle finished{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     bool done = false;
     std::string failure;  // the failure text, made on the transfer's thread right after the call
@@ -121,7 +121,7 @@ struct Transfer {
 void RunTransfer(const std::shared_ptr<Transfer>& transfer) {
     {
         ComApartment com;
-        DownloadStatusHandler handler(transfer->window);
+        DownloadStatusHandler handler(transfer->window, transfer->stop);
         // urlmon is no KnownDLL: it is reached from System32 only, never from the program's folder.
         const auto download = SystemFunction<decltype(&URLDownloadToFileW)>(L"urlmon.dll", "URLDownloadToFileW");
         const HRESULT result = download ? download(nullptr, transfer->url.c_str(), transfer->packagePath.c_str(), 0,
@@ -142,11 +142,14 @@ constexpr auto kGraceAfterCancel = std::chrono::seconds(3);
 
 // Waits for the transfer; true when it ended, false when the run was cancelled and the transfer
 // did not end within the grace period.
-bool WaitForTransfer(const Transfer& transfer) {
+bool WaitForTransfer(Transfer& transfer, const CancelSignal& cancel) {
     auto cancelSeen = std::chrono::steady_clock::time_point::max();
     while (WaitForSingleObject(transfer.finished.get(), kCancelPollMilliseconds) == WAIT_TIMEOUT) {
         const auto now = std::chrono::steady_clock::now();
-        if (g_cancelRequested.load() && cancelSeen == std::chrono::steady_clock::time_point::max()) cancelSeen = now;
+        if (cancel.IsRequested() && cancelSeen == std::chrono::steady_clock::time_point::max()) {
+            cancelSeen = now;
+            transfer.stop.store(true);
+        }
         if (now - cancelSeen >= kGraceAfterCancel) return false;
     }
     return true;
@@ -154,38 +157,47 @@ bool WaitForTransfer(const Transfer& transfer) {
 
 }  // namespace
 
-void DownloadStage(InstallationPipeline& run) {
-    const bool use32Bit = run.Choices().use32Bit;
-    Log(LogLevel::Note, use32Bit ? "Installing 32 bit app build" : "Installing 64 bit app build");
+TransferResult TransferPackage(const TransferRequest& request) {
     auto transfer = std::make_shared<Transfer>();
-    transfer->url = WidenBytes(use32Bit ? GetDownloadUrl32() : GetDownloadUrl64());
-    transfer->packagePath = run.PackagePath();
-    transfer->window = run.Window();
-    Log(LogLevel::Note, "Downloading install files to: ", WideToUtf8(transfer->packagePath));
+    transfer->url = request.url;
+    transfer->packagePath = request.file;
+    transfer->window = request.window;
 
-    bool done = false;
-    std::string failure;
+    TransferResult result;
     if (!transfer->finished) {
-        failure = SystemErrorText("Downloading install files");
-    } else {
-        std::thread worker(RunTransfer, transfer);
-        if (WaitForTransfer(*transfer)) {
-            worker.join();
-            done = transfer->done;
-            failure = transfer->failure;
-        } else {
-            worker.detach();
-            LogWarning("The download did not stop after the cancel; it is left to end with the program");
-        }
+        result.failure = SystemErrorText("Downloading install files");
+        return result;
     }
+    std::thread worker(RunTransfer, transfer);
+    if (WaitForTransfer(*transfer, *request.cancel)) {
+        worker.join();
+        result.complete = transfer->done;
+        result.failure = transfer->failure;
+    } else {
+        worker.detach();
+        LogWarning("The download did not stop after the cancel; it is left to end with the program");
+    }
+    return result;
+}
 
-    const bool cancelled = g_cancelRequested.load();
-    if (done && !cancelled) {
+void DownloadStage(RunContext& run) {
+    const bool use32Bit = run.choices.use32Bit;
+    Log(LogLevel::Note, use32Bit ? "Installing 32 bit app build" : "Installing 64 bit app build");
+    TransferRequest request;
+    request.url = WidenBytes(use32Bit ? GetDownloadUrl32() : GetDownloadUrl64());
+    request.file = run.packagePath;
+    request.window = run.window;
+    request.cancel = &run.cancel;
+    Log(LogLevel::Note, "Downloading install files to: ", WideToUtf8(request.file));
+
+    const TransferResult result = run.seams.transfer(request);
+    const bool cancelled = run.Cancelled();
+    if (result.complete && !cancelled) {
         Log(LogLevel::Note, "Downloading finished");
-        PostMessageW(run.Window(), WM_DOWNLOAD_DONE, 0, 0);
-    } else if (!done && cancelled) {
+        run.Post(WM_DOWNLOAD_DONE);
+    } else if (!result.complete && cancelled) {
         Log(LogLevel::Note, "Downloading canceled");
-    } else if (!done) {
-        run.ReportError(failure + "\nCheck your Internet connection.");
+    } else if (!result.complete) {
+        run.ReportError(result.failure + "\nCheck your Internet connection.");
     }
 }

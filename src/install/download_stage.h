@@ -4,7 +4,9 @@
 #include <windows.h>
 #include <urlmon.h>
 
-class InstallationPipeline;
+#include <atomic>
+
+class RunContext;
 
 // The status callback of the download: forwards byte progress to the window and aborts the
 // transfer once the run is cancelled or the window is gone. It lives on the download worker's
@@ -15,7 +17,8 @@ class InstallationPipeline;
 // So the handler keeps the HTTP status (through IHttpNegotiate) and the size the server announced.
 class DownloadStatusHandler final : public IBindStatusCallback, public IHttpNegotiate {
 public:
-    explicit DownloadStatusHandler(HWND window) : m_window(window) {}
+    // |stop| is set when the transfer is to end (the run was cancelled).
+    DownloadStatusHandler(HWND window, const std::atomic<bool>& stop) : m_window(window), m_stop(stop) {}
 
     DWORD HttpStatus() const { return m_httpStatus; }
     ULONG AnnouncedSize() const { return m_announcedSize; }
@@ -38,11 +41,12 @@ public:
 
 private:
     HWND m_window;
+    const std::atomic<bool>& m_stop;
     DWORD m_httpStatus = 0;
     ULONG m_announcedSize = 0;
 };
 
 // Worker body: logs the build, downloads, and posts WM_DOWNLOAD_DONE, or reports the failure
 // ("... \nCheck your Internet connection."), or logs "Downloading canceled".
-void DownloadStage(InstallationPipeline& run);
+void DownloadStage(RunContext& run);
 #endif

@@ -6,15 +6,14 @@
 #include "common/system_error_text.h"
 #include "common/text.h"
 #include "install/extract_archive.h"
-#include "install/pipeline.h"
-#include "install/run_state.h"
+#include "install/run_context.h"
 #include "install/window_messages.h"
 
 namespace {
 constexpr char kExtractionFailed[] = "Failed to extract files.";
 }
 
-void ExtractStage(InstallationPipeline& run) {
+void ExtractStage(RunContext& run) {
     const std::wstring folder = run.ExtractionFolder();
     Log(LogLevel::Note, "Unzipping to ", WideToUtf8(folder));
     if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -23,17 +22,17 @@ void ExtractStage(InstallationPipeline& run) {
         return;
     }
 
-    const HWND window = run.Window();
+    const HWND window = run.window;
     const auto windowGone = [window] { return !IsWindow(window); };
     const ExtractionProgress progress = [window, windowGone](std::uint32_t done, std::uint32_t total) {
         if (!windowGone()) PostMessageW(window, WM_INSTALL_PROGRESS, done, total);
     };
-    const CancelTest cancelRequested = [windowGone] { return g_cancelRequested.load() || windowGone(); };
+    const CancelTest cancelRequested = [&run, windowGone] { return run.Cancelled() || windowGone(); };
 
-    const ExtractionResult result = ExtractArchive(run.PackagePath(), folder, progress, cancelRequested);
+    const ExtractionResult result = ExtractArchive(run.packagePath, folder, progress, cancelRequested);
     if (result.extracted == 0 && result.total == 0) {
         run.ReportError(kExtractionFailed);
-    } else if (!g_cancelRequested.load()) {
-        PostMessageW(window, WM_EXTRACT_DONE, 0, 0);
+    } else if (!run.Cancelled()) {
+        run.Post(WM_EXTRACT_DONE);
     }
 }

@@ -1,8 +1,8 @@
 #include "install/pipeline.h"
 
 #include <exception>
+#include <functional>
 #include <system_error>
-#include <utility>
 
 #include "common/log.h"
 #include "common/system_error_text.h"
@@ -20,15 +20,15 @@ InstallationPipeline::InstallationPipeline(StageHost& host, std::wstring runFold
 InstallationPipeline::~InstallationPipeline() {
     // The close handling has joined the last worker; this only guards an abnormal end.
     if (m_worker.joinable()) {
-        g_cancelRequested.exchange(true);
+        m_run.cancel.Request();
         m_worker.join();
     }
 }
 
 void InstallationPipeline::StartInstallation() {
-    if (g_cancelRequested.load()) return;
-    m_window = m_host.WindowHandle();
-    m_choices = m_host.Choices();
+    if (m_run.Cancelled()) return;
+    m_run.window = m_host.WindowHandle();
+    m_run.choices = m_host.Choices();
     m_host.ShowCancelButton();
 
     // A fresh private folder for the package and what is unpacked: nothing that another program
@@ -39,8 +39,8 @@ void InstallationPipeline::StartInstallation() {
         ReportError(SystemErrorText("Creating work folder"));
         return;
     }
-    m_packagePath = m_runFolder.Path() + L"\\" + kPackageFileName;
-    if (!m_choices.use32Bit) m_choices.use32Bit = ChooseUse32Bit();
+    m_run.packagePath = m_runFolder.Path() + L"\\" + kPackageFileName;
+    if (!m_run.choices.use32Bit) m_run.choices.use32Bit = ChooseUse32Bit();
 
     m_host.SetStatusText(m_host.Text(TEXT_FETCHING));
     Log(LogLevel::Note, "Online installation started");
@@ -48,22 +48,18 @@ void InstallationPipeline::StartInstallation() {
 }
 
 void InstallationPipeline::OnDownloadDone() {
-    if (g_cancelRequested.load()) return;
+    if (m_run.Cancelled()) return;
     StartStage(TEXT_EXTRACTING, ExtractStage);
 }
 
 void InstallationPipeline::OnExtractDone() {
-    if (g_cancelRequested.load()) return;
+    if (m_run.Cancelled()) return;
     StartStage(TEXT_PREPARING, SetupStage);
 }
 
 void InstallationPipeline::OnInstallFailed() {
-    if (g_cancelRequested.load()) return;
-    std::string message;
-    {
-        std::lock_guard<std::mutex> lock(m_failureLock);
-        message = std::exchange(m_failure, std::string());
-    }
+    if (m_run.Cancelled()) return;
+    const std::string message = m_run.TakeFailure();
     if (message.empty()) return;
     m_host.ShowFailure(message);
     PostMessageW(m_host.WindowHandle(), WM_CLOSE, 0, 0);
@@ -71,42 +67,23 @@ void InstallationPipeline::OnInstallFailed() {
 
 void InstallationPipeline::Close() {
     Log(LogLevel::Note, "Closing...");
-    g_cancelRequested.exchange(true);
-    RecordOutcome(RunOutcome::Cancelled);
-    // A setup program may still run: it is not terminated. Its handle is taken over here and
-    // closed only after the join, when the worker's wait on it has ended.
-    const HANDLE childProcess = g_childProcess.exchange(nullptr);
+    m_run.cancel.Request();
+    m_run.RecordOutcome(RunOutcome::Cancelled);
+    // A setup program may still run: it is not terminated, and the worker waiting for it closes
+    // its handle when it has ended.
     JoinWorker();
-    if (childProcess) CloseHandle(childProcess);
     m_runFolder.ReleaseLock();
     CleanUpTempFiles(m_runFolder.Path(), m_host.Choices().silent);
     PostMessageW(m_host.WindowHandle(), WM_DESTROY, 0, 0);
 }
 
-int InstallationPipeline::ExitCode() const { return ExitCodeFor(m_outcome.load()); }
+int InstallationPipeline::ExitCode() const { return ExitCodeFor(m_run.Outcome()); }
 
-std::wstring InstallationPipeline::ExtractionFolder() const { return ExtractionFolderOf(m_packagePath); }
+std::wstring InstallationPipeline::ExtractionFolder() const { return ExtractionFolderOf(m_run.packagePath); }
 
 void InstallationPipeline::ReportError(const std::string& message) {
-    LogError(message);
-    if (g_cancelRequested.load()) return;
-    RecordOutcome(RunOutcome::Failed);
-    {
-        std::lock_guard<std::mutex> lock(m_failureLock);
-        if (m_failure.empty()) m_failure = message;
-    }
-    PostMessageW(m_window ? m_window : m_host.WindowHandle(), WM_INSTALL_FAILED, 0, 0);
-}
-
-void InstallationPipeline::RecordOutcome(RunOutcome outcome) {
-    RunOutcome pending = RunOutcome::Pending;
-    m_outcome.compare_exchange_strong(pending, outcome);
-}
-
-void InstallationPipeline::HideWindow() const {
-    // ShowWindowAsync only posts the request, so a UI thread busy joining this worker cannot
-    // block it.
-    ShowWindowAsync(m_window, SW_HIDE);
+    if (!m_run.window) m_run.window = m_host.WindowHandle();
+    m_run.ReportError(message);
 }
 
 void InstallationPipeline::StartStage(TextIndex line, StageBody body) {
@@ -117,7 +94,7 @@ void InstallationPipeline::StartStage(TextIndex line, StageBody body) {
 
 void InstallationPipeline::StartWorker(StageBody body) {
     try {
-        m_worker = std::thread(RunStage, body, std::ref(*this));
+        m_worker = std::thread(RunStage, body, std::ref(m_run));
     } catch (const std::system_error& error) {
         ReportError(std::string("Starting the installation worker failed: ") + error.what());
     }
@@ -125,7 +102,7 @@ void InstallationPipeline::StartWorker(StageBody body) {
 
 // The whole body of a worker thread. An exception must not end the process from a worker: it
 // fails the run like any other stage failure.
-void InstallationPipeline::RunStage(StageBody body, InstallationPipeline& run) {
+void InstallationPipeline::RunStage(StageBody body, RunContext& run) {
     try {
         body(run);
     } catch (const std::exception& error) {

@@ -3,16 +3,15 @@
 // extraction, setup programs. The window owns one pipeline and calls its handlers from its message
 // handling (UI thread); a stage posts a message to the window when it is done, and the handler of
 // that message joins the finished worker and starts the next stage. Every run ends in Close().
+// The stages share one RunContext, which the pipeline owns.
 #ifdef _WIN32
 #include <windows.h>
 
-#include <atomic>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "install/private_folder.h"
-#include "install/run_state.h"
+#include "install/run_context.h"
 #include "install/stage_host.h"
 
 class InstallationPipeline {
@@ -33,39 +32,28 @@ public:
 
     // The process exit code for the run's outcome so far.
     int ExitCode() const;
-    RunOutcome Outcome() const { return m_outcome.load(); }
+    RunOutcome Outcome() const { return m_run.Outcome(); }
+    bool CancelRequested() const { return m_run.Cancelled(); }
 
-    // For the stages. The values are fixed on the UI thread before the worker starts.
-    HWND Window() const { return m_window; }
-    const RunChoices& Choices() const { return m_choices; }
-    const std::wstring& PackagePath() const { return m_packagePath; }
+    // The run's shared state; tests replace its seams before the run starts.
+    RunContext& Run() { return m_run; }
     std::wstring ExtractionFolder() const;
 
-    // Any thread. Logs the failure; unless the run is being cancelled, marks the run failed and
-    // has the UI thread show the failure and close the window. Never waits on the UI thread.
+    // Any thread; see RunContext::ReportError.
     void ReportError(const std::string& message);
-    // Any thread. The first outcome recorded stands.
-    void RecordOutcome(RunOutcome outcome);
-    // Worker thread: hides the window without waiting for the UI thread.
-    void HideWindow() const;
 
 private:
-    using StageBody = void (*)(InstallationPipeline&);
+    using StageBody = void (*)(RunContext&);
 
     void StartStage(TextIndex line, StageBody body);
     void StartWorker(StageBody body);
-    static void RunStage(StageBody body, InstallationPipeline& run);
+    static void RunStage(StageBody body, RunContext& run);
     void JoinWorker();
 
     StageHost& m_host;
     std::wstring m_runFolderParent;
     PrivateFolder m_runFolder;  // the package and what is unpacked from it
-    HWND m_window = nullptr;
-    RunChoices m_choices;
-    std::wstring m_packagePath;
+    RunContext m_run;
     std::thread m_worker;
-    std::atomic<RunOutcome> m_outcome{RunOutcome::Pending};
-    std::mutex m_failureLock;
-    std::string m_failure;  // the first failure waiting to be shown
 };
 #endif

@@ -2,9 +2,6 @@
 
 #include "common/exit_codes.h"
 
-std::atomic<bool> g_cancelRequested{false};
-std::atomic<HANDLE> g_childProcess{nullptr};
-
 int ExitCodeFor(RunOutcome outcome) {
     switch (outcome) {
         case RunOutcome::ReachedInstaller: return exit_code::kSuccess;

@@ -11,9 +11,8 @@
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "install/command_line_argument.h"
-#include "install/pipeline.h"
+#include "install/run_context.h"
 #include "install/run_paths.h"
-#include "install/run_state.h"
 
 namespace {
 constexpr wchar_t kRedistributableArguments[] = L"/install /quiet /norestart";
@@ -24,25 +23,23 @@ bool FileExists(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// The path of the held-enclosed install path without its enclosing double quotes.
-std::wstring Unenclosed(const std::wstring& held) {
-    if (held.size() >= 2 && held.front() == L'"' && held.back() == L'"') return held.substr(1, held.size() - 2);
-    return held;
-}
-
 // The package carries the redistributable under one of two names; "vcredist.exe" is preferred.
 std::wstring RedistributablePath(const std::wstring& extractionFolder) {
     const std::wstring preferred = extractionFolder + L"\\vcredist.exe";
     return FileExists(preferred) ? preferred : extractionFolder + L"\\vcredist_x86.exe";
 }
 
-// Waits for the child, then closes its handle unless the close handling took it over meanwhile;
-// the close handling closes it only after this worker has ended.
-void WaitAndRelease(unique_handle process) {
-    const HANDLE shared = process.release();
-    g_childProcess.store(shared);
-    WaitForSingleObject(shared, INFINITE);
-    const unique_handle stillOurs(g_childProcess.exchange(nullptr));
+// Waits for the child in the run's slot, which closes the handle once the wait has ended.
+void WaitAndRelease(RunContext& run, unique_handle process) {
+    const HANDLE held = run.childProcess.Hold(std::move(process));
+    WaitForSingleObject(held, INFINITE);
+    run.childProcess.Release();
+}
+
+// The path of the held-enclosed install path without its enclosing double quotes.
+std::wstring Unenclosed(const std::wstring& held) {
+    if (held.size() >= 2 && held.front() == L'"' && held.back() == L'"') return held.substr(1, held.size() - 2);
+    return held;
 }
 }  // namespace
 
@@ -87,8 +84,9 @@ unique_handle HoldProgramFile(const std::wstring& path) {
     return unique_handle();
 }
 
-bool RunProcess(const std::wstring& program, const std::wstring& commandLine, unique_handle heldFile) {
-    if (g_cancelRequested.load()) return false;
+bool RunProcess(RunContext& run, const std::wstring& program, const std::wstring& commandLine,
+                unique_handle heldFile) {
+    if (run.Cancelled()) return false;
     if (!heldFile) {
         Log(LogLevel::Error, "Unable to run ", WideToUtf8(program));
         return false;
@@ -99,37 +97,35 @@ bool RunProcess(const std::wstring& program, const std::wstring& commandLine, un
     Log(LogLevel::Note, "Run exe file: ", WideToUtf8(program), " Args: ", WideToUtf8(commandLine));
 
     const std::wstring folder = FolderOf(program);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(program.c_str(), writableCommandLine.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE,
-                        nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &started)) {
+    if (!run.seams.startProcess(program, writableCommandLine.data(), folder, started)) {
         LogError(SystemErrorText("Creating process"));
         return false;
     }
     heldFile.reset();  // the process has started: what runs can no longer change
     const unique_handle thread(started.hThread);
-    WaitAndRelease(unique_handle(started.hProcess));
+    WaitAndRelease(run, unique_handle(started.hProcess));
     return true;
 }
 
-void SetupStage(InstallationPipeline& run) {
+void SetupStage(RunContext& run) {
     const std::wstring extractionFolder = run.ExtractionFolder();
     const std::wstring installer = extractionFolder + L"\\Installer.exe";
-    DeleteFileW(run.PackagePath().c_str());
+    DeleteFileW(run.packagePath.c_str());
     const std::wstring redistributable = RedistributablePath(extractionFolder);
 
     // Both programs are held from here on, so that neither can be changed before it runs (the
     // product installer not even while the redistributable runs).
     unique_handle installerFile = HoldProgramFile(installer);
-    if (!g_cancelRequested.load())
-        RunProcess(redistributable, RedistributableCommandLine(redistributable), HoldProgramFile(redistributable));
-    if (g_cancelRequested.load()) return;
+    if (!run.Cancelled())
+        RunProcess(run, redistributable, RedistributableCommandLine(redistributable), HoldProgramFile(redistributable));
+    if (run.Cancelled()) return;
 
     run.HideWindow();
-    const RunChoices& choices = run.Choices();
-    const bool started = RunProcess(installer, InstallerArguments(choices, GetFileNameTag()), std::move(installerFile));
+    const RunChoices& choices = run.choices;
+    const bool started =
+        RunProcess(run, installer, InstallerArguments(choices, GetFileNameTag()), std::move(installerFile));
     if (choices.silent) WriteConsoleLine(std::string());
     run.RecordOutcome(started ? RunOutcome::ReachedInstaller : RunOutcome::Failed);
-    if (!g_cancelRequested.load()) PostMessageW(run.Window(), WM_CLOSE, 0, 0);
+    if (!run.Cancelled()) run.Post(WM_CLOSE);
 }

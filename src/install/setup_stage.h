@@ -7,7 +7,7 @@
 #include "common/unique_handle.h"
 #include "install/stage_host.h"
 
-class InstallationPipeline;
+class RunContext;
 
 // The tag in a program file name: what follows the last underscore of the file name, cut at the
 // first period after it ("setup_ab12.exe" gives "ab12", "a_b_c.d.exe" gives "c"); empty without
@@ -36,9 +36,10 @@ unique_handle HoldProgramFile(const std::wstring& path);
 // file that runs, with |commandLine| as its whole command line, in a console of its own, from the
 // folder that holds it; lets go of the file once the process has started and waits for its end.
 // False when it was not started (run cancelled, program not held, start failed; the two last are
-// logged).
-bool RunProcess(const std::wstring& program, const std::wstring& commandLine, unique_handle heldFile);
+// logged). The running program sits in the run's child-process slot while it is waited for.
+bool RunProcess(RunContext& run, const std::wstring& program, const std::wstring& commandLine,
+                unique_handle heldFile);
 
 // Worker body.
-void SetupStage(InstallationPipeline& run);
+void SetupStage(RunContext& run);
 #endif

@@ -1,10 +1,8 @@
 #pragma once
-// Process-wide values shared between the UI thread and the installation's worker threads. The
-// cancel flag and the setup program's handle belong to the run (install/run_state.h); the window
-// object is the window's own.
+// The window object as a process-wide value. The cancel request and the setup program's handle
+// belong to the run (install/run_context.h), which the window's pipeline owns.
 #include <windows.h>
 
-#include "install/run_state.h"
 
 class CMainWindow;
 

@@ -163,7 +163,7 @@ void CMainWindow::SetStatusText(std::wstring text) {
         WriteConsoleLine(text);
         return;
     }
-    if (g_cancelRequested.load()) return;
+    if (m_pipeline.CancelRequested()) return;
     InvalidateRect(m_hWnd, nullptr, TRUE);
     if (OnThreadOf(m_statusText)) {
         SetWindowTextW(m_statusText, text.c_str());
@@ -216,7 +216,7 @@ std::optional<LRESULT> CMainWindow::OnInstallStart(WPARAM, LPARAM) {
 
 // Position and maximum are full 32-bit values: a download's byte counts exceed 65535.
 std::optional<LRESULT> CMainWindow::OnInstallProgress(WPARAM position, LPARAM maximum) {
-    if (m_choices.silent || g_cancelRequested.load()) return 0;
+    if (m_choices.silent || m_pipeline.CancelRequested()) return 0;
     SendMessageW(m_progressBar, PBM_SETRANGE32, 0, maximum);
     SendMessageW(m_progressBar, PBM_SETPOS, position, 0);
     return 0;

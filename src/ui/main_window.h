@@ -40,6 +40,8 @@ public:
     int ExitCode() const { return m_pipeline.ExitCode(); }
 
     const std::wstring& WorkPath() const { return m_workPath; }
+    // The run behind the window (its cancel request, its seams).
+    InstallationPipeline& Pipeline() { return m_pipeline; }
 
     // StageHost
     HWND WindowHandle() const override { return m_hWnd; }

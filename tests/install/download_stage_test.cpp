@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <vector>
 
-#include "install/run_state.h"
 #include "install/window_messages.h"
 
 namespace {
@@ -47,13 +47,12 @@ private:
 
 class DownloadStatusHandlerTest : public testing::Test {
 protected:
-    void SetUp() override { g_cancelRequested = false; }
-    void TearDown() override { g_cancelRequested = false; }
+    std::atomic<bool> stop{false};
 };
 
 TEST_F(DownloadStatusHandlerTest, ForwardsByteProgressOnlyWithATotal) {
     MessageWindow window;
-    DownloadStatusHandler handler(window.get());
+    DownloadStatusHandler handler(window.get(), stop);
     EXPECT_EQ(S_OK, handler.OnProgress(0, 0, BINDSTATUS_FINDINGRESOURCE, L"127.0.0.1"));
     EXPECT_EQ(S_OK, handler.OnProgress(9, 0, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
     EXPECT_EQ(S_OK, handler.OnProgress(8192, 3000000, BINDSTATUS_DOWNLOADINGDATA, nullptr));
@@ -66,17 +65,17 @@ TEST_F(DownloadStatusHandlerTest, ForwardsByteProgressOnlyWithATotal) {
 
 TEST_F(DownloadStatusHandlerTest, AbortsOnceCancelledOrWithoutWindow) {
     MessageWindow window;
-    DownloadStatusHandler handler(window.get());
-    g_cancelRequested = true;
+    DownloadStatusHandler handler(window.get(), stop);
+    stop = true;
     EXPECT_EQ(E_ABORT, handler.OnProgress(10, 100, BINDSTATUS_DOWNLOADINGDATA, nullptr));
-    g_cancelRequested = false;
+    stop = false;
     window.Destroy();
     EXPECT_EQ(E_ABORT, handler.OnProgress(10, 100, BINDSTATUS_DOWNLOADINGDATA, nullptr));
 }
 
 TEST_F(DownloadStatusHandlerTest, KeepsTheHttpStatusAndRefusesErrorPages) {
     MessageWindow window;
-    DownloadStatusHandler handler(window.get());
+    DownloadStatusHandler handler(window.get(), stop);
     void* negotiate = nullptr;
     ASSERT_EQ(S_OK, handler.QueryInterface(IID_IHttpNegotiate, &negotiate));
     ASSERT_EQ(static_cast<IHttpNegotiate*>(&handler), negotiate);
@@ -90,7 +89,7 @@ TEST_F(DownloadStatusHandlerTest, KeepsTheHttpStatusAndRefusesErrorPages) {
 }
 
 TEST_F(DownloadStatusHandlerTest, OffersNothingElseAndCountsNoReferences) {
-    DownloadStatusHandler handler(nullptr);
+    DownloadStatusHandler handler(nullptr, stop);
     void* other = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_NOTIMPL, handler.QueryInterface(IID_IBindStatusCallbackEx, &other));
     EXPECT_EQ(nullptr, other);

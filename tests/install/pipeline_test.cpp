@@ -49,12 +49,7 @@ private:
 
 class PipelineTest : public testing::Test {
 protected:
-    void SetUp() override {
-        g_cancelRequested = false;
-        g_childProcess = nullptr;
-        logStart = TestLog::Text().size();
-    }
-    void TearDown() override { g_cancelRequested = false; }
+    void SetUp() override { logStart = TestLog::Text().size(); }
     std::string Logged() const { return TestLog::Text().substr(logStart); }
 
     FakeHost host;
@@ -80,7 +75,7 @@ TEST_F(PipelineTest, FailureIsShownOnTheUiThreadThenTheWindowCloses) {
 TEST_F(PipelineTest, CloseRunsInOrderAndEndsTheRunAsCancelled) {
     InstallationPipeline pipeline(host);
     pipeline.Close();
-    EXPECT_TRUE(g_cancelRequested.load());
+    EXPECT_TRUE(pipeline.CancelRequested());
     EXPECT_EQ(std::vector<UINT>{WM_DESTROY}, host.TakePosted());
     EXPECT_EQ(exit_code::kUserCancelled, pipeline.ExitCode());
     const std::string logged = Logged();
@@ -112,16 +107,18 @@ TEST_F(PipelineTest, NothingStartsOrShowsAfterTheClose) {
     EXPECT_EQ(std::vector<UINT>{WM_DESTROY}, host.TakePosted());
 }
 
-TEST_F(PipelineTest, CloseTakesOverTheSetupProgramHandle) {
+TEST(ChildProcessSlot, OwnsTheHandleUntilTheWaitHasEnded) {
     HANDLE child = nullptr;
     ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &child, 0, FALSE,
                                 DUPLICATE_SAME_ACCESS));
-    g_childProcess = child;
-    InstallationPipeline pipeline(host);
-    pipeline.Close();
-    EXPECT_EQ(nullptr, g_childProcess.load());
+    RunContext run;
+    EXPECT_EQ(child, run.childProcess.Hold(unique_handle(child)));
+    EXPECT_TRUE(run.childProcess.Running());
     DWORD flags = 0;
-    EXPECT_FALSE(GetHandleInformation(child, &flags)) << "the handle taken over is closed";
+    EXPECT_TRUE(GetHandleInformation(child, &flags)) << "held, not closed";
+    run.childProcess.Release();
+    EXPECT_FALSE(run.childProcess.Running());
+    EXPECT_FALSE(GetHandleInformation(child, &flags)) << "closed once the wait is over";
 }
 
 TEST_F(PipelineTest, WorkFolderThatCannotBeCreatedFailsTheRun) {

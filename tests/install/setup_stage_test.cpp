@@ -4,7 +4,7 @@
 
 #include "common/text.h"
 #include "install/run_paths.h"
-#include "install/run_state.h"
+#include "install/run_context.h"
 
 namespace {
 
@@ -51,10 +51,10 @@ TEST(InstallerArguments, PiecesInOrderEachWithALeadingBlank) {
 }
 
 TEST(RunProcess, MissingProgramIsNotStarted) {
-    g_cancelRequested = false;
+    RunContext run;
     const std::wstring missing = L"C:\\does\\not\\exist\\Installer.exe";
-    EXPECT_FALSE(RunProcess(missing, L"", HoldProgramFile(missing)));
-    EXPECT_EQ(nullptr, g_childProcess.load());
+    EXPECT_FALSE(RunProcess(run, missing, L"", HoldProgramFile(missing)));
+    EXPECT_FALSE(run.childProcess.Running());
 }
 
 TEST(RunPaths, ExtractionFolderIsTheSameBeforeAndAfterThePackageNameIsAppended) {

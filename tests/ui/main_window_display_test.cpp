@@ -31,11 +31,9 @@ protected:
     }
 
     void SetUp() override {
-        g_cancelRequested = false;
         ASSERT_NE(m_window.CreateHidden(GetModuleHandleW(nullptr)), nullptr);
         m_dialog = m_window.m_hWnd;
     }
-    void TearDown() override { g_cancelRequested = false; }
 
     HWND Control(int id) const { return GetDlgItem(m_dialog, id); }
     void Choose(bool silent) {
@@ -104,7 +102,7 @@ TEST_F(MainWindowDisplay, ProgressUsesFull32BitValuesUntilCancelled) {
     Progress(5000000, 1000000);
     EXPECT_EQ(BarPosition(), 1000000) << "a position past the maximum is clamped";
 
-    g_cancelRequested = true;
+    m_window.Pipeline().Run().cancel.Request();
     Progress(10, 20);
     EXPECT_EQ(BarPosition(), 1000000) << "progress after the cancel must be ignored";
     EXPECT_EQ(BarMaximum(), 1000000);
@@ -121,7 +119,7 @@ TEST_F(MainWindowDisplay, StatusLineShowsTextUntilCancelled) {
     Choose(false);
     m_window.SetStatusText(L"Fetching files...");
     EXPECT_EQ(WindowText(Control(IDC_STATUS_TEXT)), L"Fetching files...");
-    g_cancelRequested = true;
+    m_window.Pipeline().Run().cancel.Request();
     m_window.SetStatusText(L"Extracting files...");
     EXPECT_EQ(WindowText(Control(IDC_STATUS_TEXT)), L"Fetching files...");
 }

@@ -1,0 +1,54 @@
+#include "install/run_context.h"
+
+#include <utility>
+
+#include "common/log.h"
+#include "install/run_paths.h"
+#include "install/window_messages.h"
+
+namespace {
+bool StartProcess(const std::wstring& program, wchar_t* commandLine, const std::wstring& folder,
+                  PROCESS_INFORMATION& started) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    return CreateProcessW(program.c_str(), commandLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &started) != FALSE;
+}
+}  // namespace
+
+RunContext::RunContext() {
+    seams.transfer = TransferPackage;
+    seams.startProcess = StartProcess;
+    seams.pause = [this](std::chrono::milliseconds delay) { return !cancel.WaitFor(delay); };
+}
+
+std::wstring RunContext::ExtractionFolder() const { return ExtractionFolderOf(packagePath); }
+
+void RunContext::ReportError(const std::string& message) {
+    LogError(message);
+    if (Cancelled()) return;
+    RecordOutcome(RunOutcome::Failed);
+    {
+        std::lock_guard<std::mutex> lock(m_failureLock);
+        if (m_failure.empty()) m_failure = message;
+    }
+    Post(WM_INSTALL_FAILED);
+}
+
+std::string RunContext::TakeFailure() {
+    std::lock_guard<std::mutex> lock(m_failureLock);
+    return std::exchange(m_failure, std::string());
+}
+
+void RunContext::RecordOutcome(RunOutcome outcome) {
+    RunOutcome pending = RunOutcome::Pending;
+    m_outcome.compare_exchange_strong(pending, outcome);
+}
+
+void RunContext::Post(UINT message, WPARAM wParam, LPARAM lParam) const { PostMessageW(window, message, wParam, lParam); }
+
+void RunContext::HideWindow() const {
+    // ShowWindowAsync only posts the request, so a UI thread busy waiting for this worker cannot
+    // block it.
+    ShowWindowAsync(window, SW_HIDE);
+}

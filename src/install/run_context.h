@@ -1,0 +1,72 @@
+#pragma once
+// The shared state of one installation run, handed to every stage: the cancel request (with an
+// event that waits can watch), the setup program that runs now, the window's handle, the user's
+// choices, the package path, and the seams through which the stages reach the outside world
+// (the transfer of the package, the start of a program, pauses), so that a test can put its own
+// in their place. The pipeline owns it; the stage workers only read what the UI thread wrote
+// before it started them, and report through it.
+#ifdef _WIN32
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "install/cancel_signal.h"
+#include "install/child_process_slot.h"
+#include "install/package_transfer.h"
+#include "install/run_state.h"
+#include "install/stage_host.h"
+
+// The calls a stage makes outside the program.
+struct RunSeams {
+    // One transfer of the package (package_transfer.h).
+    PackageTransferFunction transfer;
+    // CreateProcessW with what varies between calls: the program, its writable command line and
+    // the folder to start it in; fills |started| like CreateProcessW.
+    std::function<bool(const std::wstring& program, wchar_t* commandLine, const std::wstring& folder,
+                       PROCESS_INFORMATION& started)>
+        startProcess;
+    // Waits |delay| unless the run is cancelled first; false when it was cancelled.
+    std::function<bool(std::chrono::milliseconds delay)> pause;
+};
+
+class RunContext {
+public:
+    // The seams are the real ones.
+    RunContext();
+    RunContext(const RunContext&) = delete;
+    RunContext& operator=(const RunContext&) = delete;
+
+    CancelSignal cancel;
+    ChildProcessSlot childProcess;
+    HWND window = nullptr;
+    RunChoices choices;
+    std::wstring packagePath;  // work folder + "Installer.zip"
+    RunSeams seams;
+
+    bool Cancelled() const { return cancel.IsRequested(); }
+    std::wstring ExtractionFolder() const;
+
+    // Any thread. Logs the failure; unless the run is being cancelled, marks the run failed and
+    // has the UI thread show the failure (WM_INSTALL_FAILED) and close the window. Never waits on
+    // the UI thread.
+    void ReportError(const std::string& message);
+    // The failure waiting to be shown, taken out (empty when there is none).
+    std::string TakeFailure();
+    // Any thread. The first outcome recorded stands.
+    void RecordOutcome(RunOutcome outcome);
+    RunOutcome Outcome() const { return m_outcome.load(); }
+    // Any thread: posts |message| to the window.
+    void Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
+    // Worker thread: hides the window without waiting for the UI thread.
+    void HideWindow() const;
+
+private:
+    std::atomic<RunOutcome> m_outcome{RunOutcome::Pending};
+    std::mutex m_failureLock;
+    std::string m_failure;  // the first failure waiting to be shown
+};
+#endif
