@@ -29,14 +29,17 @@ void InstallationPipeline::StartInstallation() {
     if (m_run.Cancelled()) return;
     m_run.window = m_host.WindowHandle();
     m_run.choices = m_host.Choices();
-    m_host.ShowCancelButton();
 
     // A fresh private folder for the package and what is unpacked: nothing that another program
-    // could have left or could change is ever run.
+    // could have left or could change is ever run. Made before the window changes, so that the
+    // moment this takes falls before the Cancel button appears, not between its parts.
     const std::wstring parent = m_runFolderParent.empty() ? PrivateFolderParent() : m_runFolderParent;
     if (!parent.empty()) RemoveAbandonedRunFolders(parent);
-    if (parent.empty() || !m_runFolder.Create(parent)) {
-        ReportError(SystemErrorText("Creating work folder"));
+    const bool haveRunFolder = !parent.empty() && m_runFolder.Create(parent);
+    const std::string folderFailure = haveRunFolder ? std::string() : SystemErrorText("Creating work folder");
+    m_host.ShowCancelButton();
+    if (!haveRunFolder) {
+        ReportError(folderFailure);
         return;
     }
     m_run.packagePath = m_runFolder.Path() + L"\\" + kPackageFileName;
