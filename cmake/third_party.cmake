@@ -13,10 +13,20 @@ add_library(qv_cxxopts INTERFACE)
 target_include_directories(qv_cxxopts SYSTEM INTERFACE ${QV_TP_DIR}/cxxopts)
 add_library(qv::cxxopts ALIAS qv_cxxopts)
 
-# zlib
-find_package(ZLIB REQUIRED)
-add_library(qv_zlib INTERFACE)
-target_link_libraries(qv_zlib INTERFACE ZLIB::ZLIB)
+# zlib. The Windows programs link the static archive by its path: CMake's lookup prefers the
+# import library of zlib1.dll, a DLL that no Windows carries.
+if(WIN32)
+  set(QV_ZLIB_ARCHIVE /usr/${QV_MINGW_TRIPLE}/lib/libz.a)
+  if(NOT EXISTS ${QV_ZLIB_ARCHIVE})
+    message(FATAL_ERROR "static zlib missing (${QV_ZLIB_ARCHIVE}): run scripts/setup first")
+  endif()
+  add_library(qv_zlib STATIC IMPORTED)
+  set_target_properties(qv_zlib PROPERTIES IMPORTED_LOCATION ${QV_ZLIB_ARCHIVE})
+else()
+  find_package(ZLIB REQUIRED)
+  add_library(qv_zlib INTERFACE)
+  target_link_libraries(qv_zlib INTERFACE ZLIB::ZLIB)
+endif()
 add_library(qv::zlib ALIAS qv_zlib)
 
 # libbzip2

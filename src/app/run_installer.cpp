@@ -7,9 +7,11 @@
 
 #include "app/message_loop.h"
 #include "app/options.h"
+#include "app/single_instance.h"
 #include "common/console.h"
 #include "common/exit_codes.h"
 #include "common/log.h"
+#include "common/system_library.h"
 #include "common/system_error_text.h"
 #include "common/text.h"
 #include "install/window_messages.h"
@@ -21,6 +23,19 @@ int ShowVersion(CMainWindow& window) {
     window.AttachParentConsole();
     WriteConsoleLine(VersionLine());
     return exit_code::kSuccess;
+}
+
+constexpr char kAlreadyRunning[] = "Another installation is already in progress.";
+
+// An installation run while another copy installs: it changes nothing and ends at once.
+int RefuseSecondInstallation(CMainWindow& window, bool silent) {
+    if (silent) {
+        window.AttachParentConsole();
+        WriteConsoleLine(std::string(kAlreadyRunning));
+    } else {
+        BringInstallationWindowToFront();
+    }
+    return exit_code::kAlreadyRunning;
 }
 
 int RunInstallation(CMainWindow& window, const CommandLineDecision& decision) {
@@ -39,11 +54,14 @@ int RunInstallation(CMainWindow& window, const CommandLineDecision& decision) {
     } else {
         ShowWindow(window.m_hWnd, SW_SHOW);
     }
+    MarkInstallationWindow(window.m_hWnd);
     PostMessageW(window.m_hWnd, WM_INSTALL_START, 0, 0);
-    return RunMessageLoop();
+    const int exitCode = RunMessageLoop();
+    UnmarkInstallationWindow(window.m_hWnd);
+    return exitCode;
 }
 
-int StartUp(CMainWindow& window, const std::vector<std::string>& arguments) {
+int StartUp(CMainWindow& window, const std::vector<std::string>& arguments, bool aloneOnTheMachine) {
     if (window.CreateHidden(GetModuleHandleW(nullptr)) == nullptr) {
         Log(LogLevel::Failure, SystemErrorText("Creating the main window"));
         return exit_code::kInstallFailure;
@@ -63,14 +81,15 @@ int StartUp(CMainWindow& window, const std::vector<std::string>& arguments) {
         case CommandLineAction::Install:
             break;
     }
+    if (!aloneOnTheMachine) return RefuseSecondInstallation(window, decision.silent);
     return RunInstallation(window, decision);
 }
 
 // Runs the start-up while the window still exists, so that an unexpected error is logged
 // before the window's last line.
-int StartUpGuarded(CMainWindow& window, const std::vector<std::string>& arguments) {
+int StartUpGuarded(CMainWindow& window, const std::vector<std::string>& arguments, bool aloneOnTheMachine) {
     try {
-        return StartUp(window, arguments);
+        return StartUp(window, arguments, aloneOnTheMachine);
     } catch (const std::exception& error) {
         Log(LogLevel::Failure, "Unexpected error: ", error.what());
     } catch (...) {
@@ -89,11 +108,16 @@ std::vector<std::string> ArgumentsAsUtf8(int argc, const wchar_t* const* argv) {
 
 int RunInstaller(const std::vector<std::string>& arguments) {
     try {
-        // The progress bar's window class must exist before the dialog is created.
+        // Taken before the log is opened: a second copy must not touch the running copy's log.
+        const InstallationLock lock;
+        // The progress bar's window class must exist before the dialog is created. comctl32 is
+        // no KnownDLL: it is reached from System32 only.
         const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-        InitCommonControlsEx(&controls);
-        CMainWindow window;
-        return StartUpGuarded(window, arguments);
+        if (const auto initControls =
+                SystemFunction<decltype(&InitCommonControlsEx)>(L"comctl32.dll", "InitCommonControlsEx"))
+            initControls(&controls);
+        CMainWindow window(lock.Held() ? CMainWindow::LogFile::Open : CMainWindow::LogFile::None);
+        return StartUpGuarded(window, arguments, lock.Held());
     } catch (...) {  // the window itself could not be constructed: the log may not even be open
         Log(LogLevel::Failure, "Unexpected error while starting up");
     }

@@ -3,6 +3,8 @@
 #include "common/console.h"
 #include "common/log.h"
 #include "common/system_error_text.h"
+#include "common/unique_handle.h"
+#include "install/folder_handle.h"
 
 namespace {
 constexpr DWORD kSettleMilliseconds = 200;
@@ -22,26 +24,29 @@ DWORD RemoveFile(const std::wstring& path, DWORD attributes) {
     return DeleteFileW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
 }
 
+// A link is removed as a link; what it points to is not ours and is never entered.
+DWORD RemoveLink(const std::wstring& path, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return RemoveFile(path, attributes);
+    return RemoveDirectoryW(path.c_str()) ? ERROR_SUCCESS : GetLastError();
+}
+
 DWORD RemoveContent(const std::wstring& folder) {
     DWORD firstError = ERROR_SUCCESS;
     WIN32_FIND_DATAW found{};
-    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : GetLastError();
+    const unique_find_handle search(FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!search) return GetLastError() == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : GetLastError();
     do {
         if (IsDotEntry(found.cFileName)) continue;
         const std::wstring path = folder + L"\\" + found.cFileName;
-        // A link to a folder is removed as a link; what it points to is not ours.
-        const bool isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        const bool isLink = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-        if (isFolder && !isLink) {
+        const DWORD attributes = found.dwFileAttributes;
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            Remember(firstError, RemoveLink(path, attributes));
+        } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             Remember(firstError, RemoveFolderTree(path));
-        } else if (isFolder) {
-            if (!RemoveDirectoryW(path.c_str())) Remember(firstError, GetLastError());
         } else {
-            Remember(firstError, RemoveFile(path, found.dwFileAttributes));
+            Remember(firstError, RemoveFile(path, attributes));
         }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &found));
     return firstError;
 }
 }  // namespace
@@ -52,16 +57,26 @@ DWORD RemoveFolderTree(const std::wstring& folder) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
     }
-    DWORD firstError = RemoveContent(folder);
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return RemoveLink(folder, attributes);
+    DWORD firstError = ERROR_SUCCESS;
+    {
+        // Held while the content goes, so that the folder checked is the folder emptied.
+        const unique_handle opened = OpenFolderNoFollow(folder);
+        if (!opened) return GetLastError();
+        // A folder that leads elsewhere without being marked as a link is refused, not entered.
+        if (!IsRealFolderAt(opened.get(), folder)) return kErrorStoppedOnLink;
+        firstError = RemoveContent(folder);
+    }
     if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (!RemoveDirectoryW(folder.c_str())) Remember(firstError, GetLastError());
     return firstError;
 }
 
-void CleanUpTempFiles(const std::wstring& extractionFolder, bool silent) {
+void CleanUpTempFiles(const std::wstring& runFolder, bool silent) {
     Log(LogLevel::Note, "Cleaning up temp install files");
+    if (runFolder.empty()) return;  // the run never got a folder of its own
     Sleep(kSettleMilliseconds);
-    const DWORD error = RemoveFolderTree(extractionFolder);
+    const DWORD error = RemoveFolderTree(runFolder);
     if (error == ERROR_SUCCESS) return;
     const std::string warning = "Unable to clean up install files. Reason: " + SystemMessageText(error);
     LogWarning(warning);

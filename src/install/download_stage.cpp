@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "common/log.h"
+#include "common/system_library.h"
 #include "common/system_error_text.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
@@ -121,8 +122,11 @@ void RunTransfer(const std::shared_ptr<Transfer>& transfer) {
     {
         ComApartment com;
         DownloadStatusHandler handler(transfer->window, transfer->stop);
-        const HRESULT result = URLDownloadToFileW(nullptr, transfer->url.c_str(), transfer->packagePath.c_str(), 0,
-                                                  static_cast<IBindStatusCallback*>(&handler));
+        // urlmon is no KnownDLL: it is reached from System32 only, never from the program's folder.
+        const auto download = SystemFunction<decltype(&URLDownloadToFileW)>(L"urlmon.dll", "URLDownloadToFileW");
+        const HRESULT result = download ? download(nullptr, transfer->url.c_str(), transfer->packagePath.c_str(), 0,
+                                                   static_cast<IBindStatusCallback*>(&handler))
+                                        : HRESULT_FROM_WIN32(GetLastError());
         const DWORD error = DownloadError(result, handler, transfer->packagePath);
         transfer->done = error == ERROR_SUCCESS;
         if (!transfer->done) {

@@ -14,7 +14,8 @@
 #include "install/setup_stage.h"
 #include "install/window_messages.h"
 
-InstallationPipeline::InstallationPipeline(StageHost& host) : m_host(host) {}
+InstallationPipeline::InstallationPipeline(StageHost& host, std::wstring runFolderParent)
+    : m_host(host), m_runFolderParent(std::move(runFolderParent)) {}
 
 InstallationPipeline::~InstallationPipeline() {
     // The close handling has joined the last worker; this only guards an abnormal end.
@@ -28,14 +29,20 @@ void InstallationPipeline::StartInstallation() {
     if (m_run.Cancelled()) return;
     m_run.window = m_host.WindowHandle();
     m_run.choices = m_host.Choices();
-    m_host.ShowCancelButton();
 
-    const std::wstring workFolder = m_host.WorkFolder();
-    if (!CreateDirectoryW(workFolder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        ReportError(SystemErrorText("Creating work folder"));
+    // A fresh private folder for the package and what is unpacked: nothing that another program
+    // could have left or could change is ever run. Made before the window changes, so that the
+    // moment this takes falls before the Cancel button appears, not between its parts.
+    const std::wstring parent = m_runFolderParent.empty() ? PrivateFolderParent() : m_runFolderParent;
+    if (!parent.empty()) RemoveAbandonedRunFolders(parent);
+    const bool haveRunFolder = !parent.empty() && m_runFolder.Create(parent);
+    const std::string folderFailure = haveRunFolder ? std::string() : SystemErrorText("Creating work folder");
+    m_host.ShowCancelButton();
+    if (!haveRunFolder) {
+        ReportError(folderFailure);
         return;
     }
-    m_run.packagePath = workFolder + kPackageFileName;
+    m_run.packagePath = m_runFolder.Path() + L"\\" + kPackageFileName;
     if (!m_run.choices.use32Bit) m_run.choices.use32Bit = ChooseUse32Bit();
 
     m_host.SetStatusText(m_host.Text(TEXT_FETCHING));
@@ -68,15 +75,14 @@ void InstallationPipeline::Close() {
     // A setup program may still run: it is not terminated, and the worker waiting for it closes
     // its handle when it has ended.
     JoinWorker();
-    CleanUpTempFiles(ExtractionFolder(), m_host.Choices().silent);
+    m_runFolder.ReleaseLock();
+    CleanUpTempFiles(m_runFolder.Path(), m_host.Choices().silent);
     PostMessageW(m_host.WindowHandle(), WM_DESTROY, 0, 0);
 }
 
 int InstallationPipeline::ExitCode() const { return ExitCodeFor(m_run.Outcome()); }
 
-std::wstring InstallationPipeline::ExtractionFolder() const {
-    return ExtractionFolderOf(m_run.packagePath.empty() ? m_host.WorkFolder() : m_run.packagePath);
-}
+std::wstring InstallationPipeline::ExtractionFolder() const { return ExtractionFolderOf(m_run.packagePath); }
 
 void InstallationPipeline::ReportError(const std::string& message) {
     if (!m_run.window) m_run.window = m_host.WindowHandle();

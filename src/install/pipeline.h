@@ -10,12 +10,15 @@
 #include <string>
 #include <thread>
 
+#include "install/private_folder.h"
 #include "install/run_context.h"
 #include "install/stage_host.h"
 
 class InstallationPipeline {
 public:
-    explicit InstallationPipeline(StageHost& host);
+    // |runFolderParent|: where the run's private folder is made; empty for the system's place
+    // (PrivateFolderParent). Tests give a folder of their own.
+    explicit InstallationPipeline(StageHost& host, std::wstring runFolderParent = {});
     ~InstallationPipeline();
     InstallationPipeline(const InstallationPipeline&) = delete;
     InstallationPipeline& operator=(const InstallationPipeline&) = delete;
@@ -48,6 +51,8 @@ private:
     void JoinWorker();
 
     StageHost& m_host;
+    std::wstring m_runFolderParent;
+    PrivateFolder m_runFolder;  // the package and what is unpacked from it
     RunContext m_run;
     std::thread m_worker;
 };

@@ -10,6 +10,7 @@
 #include "common/system_error_text.h"
 #include "common/text.h"
 #include "common/unique_handle.h"
+#include "install/command_line_argument.h"
 #include "install/run_context.h"
 #include "install/run_paths.h"
 
@@ -29,10 +30,16 @@ std::wstring RedistributablePath(const std::wstring& extractionFolder) {
 }
 
 // Waits for the child in the run's slot, which closes the handle once the wait has ended.
-void WaitAndRelease(RunContext& run, unique_handle process, bool wait) {
+void WaitAndRelease(RunContext& run, unique_handle process) {
     const HANDLE held = run.childProcess.Hold(std::move(process));
-    if (wait) WaitForSingleObject(held, INFINITE);
+    WaitForSingleObject(held, INFINITE);
     run.childProcess.Release();
+}
+
+// The path of the held-enclosed install path without its enclosing double quotes.
+std::wstring Unenclosed(const std::wstring& held) {
+    if (held.size() >= 2 && held.front() == L'"' && held.back() == L'"') return held.substr(1, held.size() - 2);
+    return held;
 }
 }  // namespace
 
@@ -56,31 +63,48 @@ std::wstring GetFileNameTag() {
 std::wstring InstallerArguments(const RunChoices& choices, const std::wstring& tag) {
     std::wstring arguments;
     if (choices.silent) arguments += L" -s";
-    if (!tag.empty()) arguments += L" -i " + tag;
-    if (!choices.user.empty()) arguments += L" -u " + Utf8ToWide(choices.user);
-    if (!choices.installPath.empty()) arguments += L" -p " + Utf8ToWide(choices.installPath);
+    if (!tag.empty()) arguments += L" -i " + QuotedArgument(tag);
+    if (!choices.user.empty()) arguments += L" -u " + QuotedArgument(Utf8ToWide(choices.user));
+    if (!choices.installPath.empty())
+        arguments += L" -p " + EnclosedArgument(Unenclosed(Utf8ToWide(choices.installPath)));
     return arguments;
 }
 
-bool RunProcess(RunContext& run, bool wait, const std::wstring& program, const std::wstring& arguments) {
+std::wstring RedistributableCommandLine(const std::wstring& program) {
+    return EnclosedArgument(program) + L" " + kRedistributableArguments;
+}
+
+unique_handle HoldProgramFile(const std::wstring& path) {
+    unique_handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (file && GetFileInformationByHandle(file.get(), &information) &&
+        (information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
+        return file;
+    return unique_handle();
+}
+
+bool RunProcess(RunContext& run, const std::wstring& program, const std::wstring& commandLine,
+                unique_handle heldFile) {
     if (run.Cancelled()) return false;
-    if (!FileExists(program)) {
+    if (!heldFile) {
         Log(LogLevel::Error, "Unable to run ", WideToUtf8(program));
         return false;
     }
     // CreateProcessW may write into the command line, so it gets a copy of its own.
-    std::vector<wchar_t> commandLine(arguments.begin(), arguments.end());
-    commandLine.push_back(L'\0');
-    Log(LogLevel::Note, "Run exe file: ", WideToUtf8(program), " Args: ", WideToUtf8(arguments));
+    std::vector<wchar_t> writableCommandLine(commandLine.begin(), commandLine.end());
+    writableCommandLine.push_back(L'\0');
+    Log(LogLevel::Note, "Run exe file: ", WideToUtf8(program), " Args: ", WideToUtf8(commandLine));
 
     const std::wstring folder = FolderOf(program);
     PROCESS_INFORMATION started{};
-    if (!run.seams.startProcess(program, commandLine.data(), folder, started)) {
+    if (!run.seams.startProcess(program, writableCommandLine.data(), folder, started)) {
         LogError(SystemErrorText("Creating process"));
         return false;
     }
+    heldFile.reset();  // the process has started: what runs can no longer change
     const unique_handle thread(started.hThread);
-    WaitAndRelease(run, unique_handle(started.hProcess), wait);
+    WaitAndRelease(run, unique_handle(started.hProcess));
     return true;
 }
 
@@ -90,12 +114,17 @@ void SetupStage(RunContext& run) {
     DeleteFileW(run.packagePath.c_str());
     const std::wstring redistributable = RedistributablePath(extractionFolder);
 
-    if (!run.Cancelled()) RunProcess(run, true, redistributable, kRedistributableArguments);
+    // Both programs are held from here on, so that neither can be changed before it runs (the
+    // product installer not even while the redistributable runs).
+    unique_handle installerFile = HoldProgramFile(installer);
+    if (!run.Cancelled())
+        RunProcess(run, redistributable, RedistributableCommandLine(redistributable), HoldProgramFile(redistributable));
     if (run.Cancelled()) return;
 
     run.HideWindow();
     const RunChoices& choices = run.choices;
-    const bool started = RunProcess(run, true, installer, InstallerArguments(choices, GetFileNameTag()));
+    const bool started =
+        RunProcess(run, installer, InstallerArguments(choices, GetFileNameTag()), std::move(installerFile));
     if (choices.silent) WriteConsoleLine(std::string());
     run.RecordOutcome(started ? RunOutcome::ReachedInstaller : RunOutcome::Failed);
     if (!run.Cancelled()) run.Post(WM_CLOSE);

@@ -4,6 +4,7 @@
 #ifdef _WIN32
 #include <string>
 
+#include "common/unique_handle.h"
 #include "install/stage_host.h"
 
 class RunContext;
@@ -17,14 +18,27 @@ std::wstring FileNameTag(const std::wstring& modulePath);
 std::wstring GetFileNameTag();
 
 // The product installer's argument text: " -s", " -i TAG", " -u USER", " -p PATH" in this order,
-// each only when it applies; values are inserted as they are held (the path already quoted).
+// each only when it applies. Each value arrives as exactly one argument: the tag and the user are
+// quoted when they need it (QuotedArgument), the path (held enclosed in double quotes) is always
+// enclosed (EnclosedArgument), so that simple values keep the plain text -i TAG -u LOGIN -p "DIR".
 std::wstring InstallerArguments(const RunChoices& choices, const std::wstring& tag);
 
-// Starts |program| with |arguments| as its whole command line, in a console of its own, from the
-// folder that holds it, and waits for its end when |wait| is set. False when it was not started
-// (run cancelled, program missing, start failed; the two last are logged). The running program
-// sits in the run's child-process slot while it is waited for.
-bool RunProcess(RunContext& run, bool wait, const std::wstring& program, const std::wstring& arguments);
+// The redistributable's command line: its own path, quoted, then "/install /quiet /norestart",
+// so that these are its arguments 1 to 3.
+std::wstring RedistributableCommandLine(const std::wstring& program);
+
+// The program file itself (never what a link points to), opened for reading and shared only for
+// reading: while the handle is held nobody can write, replace, rename or delete the file, and the
+// system can still open it to start it. Invalid when it is missing or not a plain file.
+unique_handle HoldProgramFile(const std::wstring& path);
+
+// Starts |program|, held open by |heldFile| (HoldProgramFile) so that the file checked is the
+// file that runs, with |commandLine| as its whole command line, in a console of its own, from the
+// folder that holds it; lets go of the file once the process has started and waits for its end.
+// False when it was not started (run cancelled, program not held, start failed; the two last are
+// logged). The running program sits in the run's child-process slot while it is waited for.
+bool RunProcess(RunContext& run, const std::wstring& program, const std::wstring& commandLine,
+                unique_handle heldFile);
 
 // Worker body.
 void SetupStage(RunContext& run);

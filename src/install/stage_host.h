@@ -36,8 +36,6 @@ public:
     // UI thread only.
     virtual const RunChoices& Choices() const = 0;
     virtual std::wstring Text(TextIndex index) const = 0;
-    // The work folder of the run: temporary folder + product name + "\".
-    virtual std::wstring WorkFolder() const = 0;
     // The status line (console line in a silent run); does nothing once the run is cancelled.
     virtual void SetStatusText(std::wstring text) = 0;
     // Shows the cancel button with the translated line TEXT_CANCEL.

@@ -129,7 +129,7 @@ void CCustomButton::OnMouseMove() {
     request.cbSize = sizeof(request);
     request.dwFlags = TME_LEAVE;
     request.hwndTrack = m_window;
-    _TrackMouseEvent(&request);
+    TrackMouseEvent(&request);
 }
 
 void CCustomButton::OnMouseLeave() {

@@ -7,6 +7,7 @@
 
 #include "common/console.h"
 #include "common/log.h"
+#include "common/system_library.h"
 #include "common/text.h"
 #include "install/window_messages.h"
 #include "ui/product_name.h"
@@ -62,8 +63,8 @@ const CMainWindow::MessageHandler CMainWindow::kMessageTable[] = {
     {WM_DPICHANGED, &CMainWindow::OnDpiChanged},
 };
 
-CMainWindow::CMainWindow() : m_workPath(WorkFolderIn(TemporaryFolder())) {
-    OpenLog(m_workPath + L"installation_log.txt");
+CMainWindow::CMainWindow(LogFile log) : m_workPath(WorkFolderIn(TemporaryFolder())) {
+    if (log == LogFile::Open) OpenLog(m_workPath + L"installation_log.txt");
 }
 
 CMainWindow::~CMainWindow() {
@@ -129,7 +130,9 @@ std::optional<LRESULT> CMainWindow::OnInitDialog(WPARAM, LPARAM) {
     m_progressBar = GetDlgItem(m_hWnd, IDC_PROGRESS_BAR);
     // A themed progress bar ignores its colours; where a theme would apply to it (some systems
     // theme every common control), the bar is switched back to the classic look.
-    SetWindowTheme(m_progressBar, L" ", L" ");
+    // uxtheme is no KnownDLL: reached from System32 only. Without it there is no theme to undo.
+    if (const auto setTheme = SystemFunction<decltype(&SetWindowTheme)>(L"uxtheme.dll", "SetWindowTheme"))
+        setTheme(m_progressBar, L" ", L" ");
     SendMessageW(m_progressBar, PBM_SETBKCOLOR, 0, kWhite);
     SendMessageW(m_progressBar, PBM_SETBARCOLOR, 0, kProgressBarColor);
 

@@ -18,8 +18,12 @@
 
 class CMainWindow : public CDialogWindow, public StageHost {
 public:
-    // Computes the work folder and opens the installation log there.
-    CMainWindow();
+    // Whether this window's process writes the installation log: a copy started while another
+    // one installs must leave that copy's log alone.
+    enum class LogFile { Open, None };
+
+    // Computes the work folder and opens the installation log there (unless told not to).
+    explicit CMainWindow(LogFile log = LogFile::Open);
     // Frees an attached console, destroys the dialog and logs the last line.
     ~CMainWindow() override;
 
@@ -43,7 +47,6 @@ public:
     HWND WindowHandle() const override { return m_hWnd; }
     const RunChoices& Choices() const override { return m_choices; }
     std::wstring Text(TextIndex index) const override;
-    std::wstring WorkFolder() const override { return m_workPath; }
     void SetStatusText(std::wstring text) override;
     void ShowCancelButton() override;
     void ShowFailure(const std::string& message) override;

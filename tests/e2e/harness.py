@@ -326,3 +326,37 @@ def file_version():
     """The program's file version as the build wrote it into common/version.h ("1.5.0.88")."""
     with open(os.path.join(BUILD_DIR, "generated", "common", "version.h")) as f:
         return re.search(r'#define QV_FILE_VERSION_TEXT "([^"]+)"', f.read()).group(1)
+
+
+# --- the private run folders ------------------------------------------------------------------
+# Wine has no %SystemRoot%\SystemTemp, so each run makes its folder under our own folder in
+# %ProgramData%.
+RUN_FOLDER_PARENT = os.path.join(PREFIX, "drive_c", "ProgramData", "QuorVel Setup")
+RUN_FOLDER_PARENT_WINDOWS = "C:\\ProgramData\\QuorVel Setup"
+RUN_FOLDER = re.compile(re.escape(RUN_FOLDER_PARENT_WINDOWS) + r"\\QuorVel-[0-9A-F]{16}")
+EXIT_ALREADY_RUNNING = 1618
+
+
+def run_folders():
+    """The run folders present now (Linux paths)."""
+    return sorted(glob.glob(os.path.join(RUN_FOLDER_PARENT, "QuorVel-*")))
+
+
+def remove_run_folders():
+    import shutil
+    for path in run_folders():
+        if os.path.islink(path):
+            os.remove(path)
+        else:
+            shutil.rmtree(path, ignore_errors=True)
+
+
+def run_folder_of(notes):
+    """The Windows path of the run folder a run's log names in its download line."""
+    for message in notes:
+        match = re.fullmatch(r"Downloading install files to: (.*)\\Installer\.zip", message)
+        if match:
+            if not RUN_FOLDER.fullmatch(match[1]):
+                raise AssertionError(f"the package is not in a private run folder: {message!r}")
+            return match[1]
+    raise AssertionError(f"no download line in the log: {notes}")

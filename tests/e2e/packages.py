@@ -138,3 +138,20 @@ def key_id(name="current"):
     with open(signing_key(name).replace("package-key.pem", "package-key.pub.pem")) as file:
         body = "".join(line for line in file.read().splitlines() if not line.startswith("-----"))
     return hashlib.sha256(base64.b64decode(body)[-64:]).digest()[:8].hex()
+
+
+def argument_vectors(record_file):
+    """[(role, argv)] of every start record: the argument vector each stand-in parsed from its
+    command line (CommandLineToArgvW), program name first."""
+    vectors = []
+    if not os.path.exists(record_file):
+        return vectors
+    with open(record_file, encoding="utf-8") as file:
+        for line in file.read().split("\n"):
+            fields = line.split("\t")
+            if fields[0] != "start":
+                continue
+            count, _, encoded = fields[-1].partition(":")
+            argv = [bytes.fromhex(part).decode("utf-8") for part in encoded.split(",")] if int(count) else []
+            vectors.append((fields[1], argv))
+    return vectors

@@ -147,6 +147,7 @@ class PipelineTest(harness.WineTestCase):
         os.makedirs(self.site)
         linux_work, _ = work_folder()
         shutil.rmtree(linux_work, ignore_errors=True)
+        harness.remove_run_folders()
 
     def tearDown(self):
         shutil.rmtree(self.folder, ignore_errors=True)
@@ -182,6 +183,7 @@ class PipelineTest(harness.WineTestCase):
     def assertNoExtractionFolder(self):
         linux_work, _ = work_folder()
         self.assertFalse(os.path.exists(os.path.join(linux_work, "Installer")), "extraction folder left behind")
+        self.assertEqual([], harness.run_folders(), "run folder left behind")
 
     def assertLogHas(self, level, message):
         entries = log_entries()
@@ -204,12 +206,16 @@ class PipelineTest(harness.WineTestCase):
         self.assertEqual(["/x86/Installer.zip"], requests, "Wine's default Windows 7 gets the 32-bit build")
 
         _, windows_work = work_folder()
-        extraction = windows_work + "Installer"
+        run_folder = harness.run_folder_of([m for level, m in log_entries()])
+        extraction = run_folder + "\\Installer"
         starts = self.starts()
         self.assertEqual(["vcredist", "Installer"], [s["role"] for s in starts], f"records: {starts}")
         redistributable, installer = starts
-        self.assertEqual(REDISTRIBUTABLE_ARGUMENTS, redistributable["command_line"])
-        self.assertEqual(' -s -i x1 -u alice -p "C:\\Program Files\\App"', installer["command_line"])
+        self.assertEqual([("vcredist", [extraction + "\\vcredist.exe", *REDISTRIBUTABLE_ARGUMENTS.split()]),
+                          ("Installer", ["", "-s", "-i", "x1", "-u", "alice", "-p", "C:\\Program Files\\App"])],
+                         packages.argument_vectors(self.records), "the arguments each program parsed")
+        self.assertEqual(' -s -i x1 -u alice -p "C:\\Program Files\\App"', installer["command_line"],
+                         "simple values keep their plain text")
         self.assertEqual(extraction, installer["cwd"].rstrip("\\"))
         self.assertEqual(extraction, redistributable["cwd"].rstrip("\\"))
         ends = {r["role"]: r["time"] for r in packages.read_records(self.records) if r["kind"] == "end"}
@@ -225,7 +231,7 @@ class PipelineTest(harness.WineTestCase):
         self.assertEqual([
             "Online installation started",
             "Installing 32 bit app build",
-            "Downloading install files to: " + windows_work + "Installer.zip",
+            "Downloading install files to: " + run_folder + "\\Installer.zip",
             "Downloading finished",
             "Checking the package signature",
             f"The package signature is valid (key {packages.key_id('current')})",
@@ -234,7 +240,7 @@ class PipelineTest(harness.WineTestCase):
             "Extracting standin.cfg",
             "Extracting vcredist.exe",
             "Extracting Installer.exe",
-            f"Run exe file: {extraction}\\vcredist.exe Args: {REDISTRIBUTABLE_ARGUMENTS}",
+            f'Run exe file: {extraction}\\vcredist.exe Args: "{extraction}\\vcredist.exe" {REDISTRIBUTABLE_ARGUMENTS}',
             f'Run exe file: {extraction}\\Installer.exe Args:  -s -i x1 -u alice -p "C:\\Program Files\\App"',
             "Closing...",
             "Cleaning up temp install files",
@@ -278,9 +284,10 @@ class PipelineTest(harness.WineTestCase):
         self.assertExit(harness.EXIT_SUCCESS, code)
         starts = self.starts()
         self.assertEqual(["vcredist_x86", "Installer"], [s["role"] for s in starts])
-        self.assertEqual(REDISTRIBUTABLE_ARGUMENTS, starts[0]["command_line"])
-        _, windows_work = work_folder()
-        installer = windows_work + "Installer\\Installer.exe"
+        extraction = harness.run_folder_of([m for level, m in log_entries()]) + "\\Installer"
+        self.assertEqual(("vcredist_x86", [extraction + "\\vcredist_x86.exe", *REDISTRIBUTABLE_ARGUMENTS.split()]),
+                         packages.argument_vectors(self.records)[0])
+        installer = extraction + "\\Installer.exe"
         self.assertLogHas("Note", f"Run exe file: {installer} Args: ")
         # The empty argument text reaches the program as it is; Wine puts the program's quoted
         # path in place of an empty command line, Windows passes it on empty.
@@ -294,14 +301,15 @@ class PipelineTest(harness.WineTestCase):
             run, _ = self.run_silent(name="a_b_c.d.exe")
         self.assertExit(harness.EXIT_SUCCESS, run)
         self.assertEqual(" -s -i c", self.starts()[-1]["command_line"])
+        self.assertEqual(["", "-s", "-i", "c"], packages.argument_vectors(self.records)[-1][1])
 
     def test_a_package_without_installer_fails_the_run(self):
         self.publish(self.package().without("Installer.exe").write)
         with PackageServer(self.site, PORT):
             run, _ = self.run_silent()
         self.assertExit(harness.EXIT_INSTALL_FAILURE, run)
-        _, windows_work = work_folder()
-        self.assertLogHas("Eerror", "Unable to run " + windows_work + "Installer\\Installer.exe")
+        run_folder = harness.run_folder_of([m for level, m in log_entries()])
+        self.assertLogHas("Eerror", "Unable to run " + run_folder + "\\Installer\\Installer.exe")
         self.assertEqual(["vcredist"], [s["role"] for s in self.starts()])
         self.assertNoExtractionFolder()
 
@@ -505,8 +513,7 @@ class PipelineTest(harness.WineTestCase):
             while time.monotonic() < deadline and not any(
                     r["kind"] == "released" for r in packages.read_records(self.records)):
                 time.sleep(0.1)
-            linux_work, _ = work_folder()
-            shutil.rmtree(os.path.join(linux_work, "Installer"), ignore_errors=True)
+            harness.remove_run_folders()
 
     # --- what the user sees of the progress ---------------------------------------------------
 

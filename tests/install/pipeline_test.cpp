@@ -26,7 +26,6 @@ public:
     HWND WindowHandle() const override { return m_window; }
     const RunChoices& Choices() const override { return choices; }
     std::wstring Text(TextIndex index) const override { return L"line " + std::to_wstring(index); }
-    std::wstring WorkFolder() const override { return workFolder; }
     void SetStatusText(std::wstring text) override { statusTexts.push_back(text); }
     void ShowCancelButton() override { ++cancelButtonShown; }
     void ShowFailure(const std::string& message) override { failures.push_back(message); }
@@ -40,7 +39,6 @@ public:
     }
 
     RunChoices choices;
-    std::wstring workFolder = L"C:\\no\\such\\parent\\QuorVel\\";
     std::vector<std::wstring> statusTexts;
     int cancelButtonShown = 0;
     std::vector<std::string> failures;
@@ -124,7 +122,7 @@ TEST(ChildProcessSlot, OwnsTheHandleUntilTheWaitHasEnded) {
 }
 
 TEST_F(PipelineTest, WorkFolderThatCannotBeCreatedFailsTheRun) {
-    InstallationPipeline pipeline(host);
+    InstallationPipeline pipeline(host, L"C:\\no\\such\\parent");
     pipeline.StartInstallation();
     EXPECT_EQ(1, host.cancelButtonShown);
     EXPECT_EQ(std::vector<UINT>{WM_INSTALL_FAILED}, host.TakePosted()) << "no download started";

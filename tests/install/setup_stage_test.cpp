@@ -42,8 +42,8 @@ TEST(InstallerArguments, PiecesInOrderEachWithALeadingBlank) {
     EXPECT_EQ(L"", InstallerArguments(RunChoices{}, L""));
 
     RunChoices interactive;
-    interactive.user = u8"Jos\u00E9 Mar\u00EDa";  // UTF-8 in, UTF-16 out, blanks not quoted
-    EXPECT_EQ(L" -i c -u Jos\u00E9 Mar\u00EDa", InstallerArguments(interactive, L"c"));
+    interactive.user = u8"Jos\u00E9 Mar\u00EDa";  // UTF-8 in, UTF-16 out, one argument
+    EXPECT_EQ(L" -i c -u \"Jos\u00E9 Mar\u00EDa\"", InstallerArguments(interactive, L"c"));
 
     RunChoices emptyPath;
     emptyPath.installPath = "\"\"";
@@ -52,7 +52,8 @@ TEST(InstallerArguments, PiecesInOrderEachWithALeadingBlank) {
 
 TEST(RunProcess, MissingProgramIsNotStarted) {
     RunContext run;
-    EXPECT_FALSE(RunProcess(run, true, L"C:\\does\\not\\exist\\Installer.exe", L""));
+    const std::wstring missing = L"C:\\does\\not\\exist\\Installer.exe";
+    EXPECT_FALSE(RunProcess(run, missing, L"", HoldProgramFile(missing)));
     EXPECT_FALSE(run.childProcess.Running());
 }
 

@@ -109,10 +109,11 @@ TEST_F(SetupStageTest, RunsBothProgramsThroughTheSeamUnlessCancelledMeanwhile) {
             return true;
         };
         SetupStage(stage);
+        // The redistributable's own quoted path comes first, so the switches are its arguments.
+        const std::wstring runtime = L"vcredist.exe|\"" + extraction + L"\\vcredist.exe\" /install /quiet /norestart";
         const std::vector<std::wstring> expected =
-            cancelDuringRuntime ? std::vector<std::wstring>{L"vcredist.exe|/install /quiet /norestart"}
-                                : std::vector<std::wstring>{L"vcredist.exe|/install /quiet /norestart",
-                                                            L"Installer.exe| -i test -u alice"};
+            cancelDuringRuntime ? std::vector<std::wstring>{runtime}
+                                : std::vector<std::wstring>{runtime, L"Installer.exe| -i test -u alice"};
         EXPECT_EQ(expected, started) << "cancel during the runtime: " << cancelDuringRuntime;
         EXPECT_EQ(cancelDuringRuntime ? std::vector<UINT>{} : std::vector<UINT>{WM_CLOSE}, TakePosted());
         EXPECT_FALSE(stage.childProcess.Running()) << "the slot let go of the handle after the wait";

@@ -8,13 +8,22 @@
 //   ROLE.hold=NAME        keep the file NAME of its folder open (no sharing for deletion) ...
 //   ROLE.hold_ms=N        ... for N ms after this program has ended, through a helper process
 //   ROLE.exit=N           exit code
+//   ROLE.swap=NAME        try to write over, rename and delete the file NAME of its folder, as
+//                         another program would that wants a different program started there
 // Records:
-//   start TAB role TAB time TAB working folder TAB command line
+//   start TAB role TAB time TAB working folder TAB command line TAB argument vector
 //   end TAB role TAB time
 //   released TAB role TAB time     (the helper that kept a file open let go of it)
+//   swap TAB role TAB time TAB write=E,rename=E,delete=E   (E: 0 done, else the system error)
+// The argument vector is CommandLineToArgvW of the command line, as "N:" followed by the N
+// arguments in hexadecimal UTF-8, separated by commas (a command line may hold tabs).
+//
+// "standin.exe --hold-file PATH MS SHARE" keeps PATH open for reading for MS ms, shared for
+// reading ("read") or not at all ("none"), as a program of the user that holds a file it planted.
 // where time is milliseconds since 1601 (system time). Without a log line in the configuration
 // the records go to the temporary folder's "qv-standin-log.txt".
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <fstream>
@@ -118,9 +127,54 @@ void HoldOpenAfterExit(const std::wstring& path, unsigned long milliseconds, con
     CloseHandle(file);
 }
 
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char byte : bytes) {
+        hex.push_back(digits[byte >> 4]);
+        hex.push_back(digits[byte & 15]);
+    }
+    return hex;
+}
+
+// The argument vector the usual parser makes of this program's command line.
+std::string ParsedArguments() {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::string encoded = std::to_string(arguments ? count : 0) + ":";
+    for (int i = 0; arguments && i < count; ++i) encoded += (i ? "," : "") + Hex(ToUtf8(arguments[i]));
+    LocalFree(arguments);
+    return encoded;
+}
+
+// Tries what another program would do to have a different program started in place of |path|.
+std::string TrySwap(const std::wstring& path) {
+    const auto result = [](bool done) { return std::to_string(done ? 0UL : GetLastError()); };
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::string write = result(file != INVALID_HANDLE_VALUE);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    const std::wstring moved = path + L".moved";
+    const bool renamed = MoveFileExW(path.c_str(), moved.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    const std::string rename = result(renamed);
+    if (renamed) MoveFileExW(moved.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+    const std::string remove = result(DeleteFileW(path.c_str()) != FALSE);
+    return "write=" + write + ",rename=" + rename + ",delete=" + remove;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 5 && std::wstring(argv[1]) == L"--hold-file") {
+        const DWORD share = std::wstring(argv[4]) == L"read" ? FILE_SHARE_READ : 0;
+        const HANDLE file = CreateFileW(argv[2], GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                        nullptr);
+        std::printf("holding %d\n", file != INVALID_HANDLE_VALUE ? 1 : 0);
+        std::fflush(stdout);
+        Sleep(std::stoul(argv[3]));
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        return 0;
+    }
     const std::wstring module = ModulePath();
     const std::wstring folder = FolderOf(module);
     const auto configuration = ReadConfiguration(folder);
@@ -135,10 +189,14 @@ int wmain(int argc, wchar_t** argv) {
     wchar_t workingFolder[MAX_PATH + 1] = {};
     GetCurrentDirectoryW(MAX_PATH + 1, workingFolder);
     recorder.Write("start\t" + role + "\t" + std::to_string(NowMilliseconds()) + "\t" + ToUtf8(workingFolder) + "\t" +
-                   ToUtf8(GetCommandLineW()));
+                   ToUtf8(GetCommandLineW()) + "\t" + ParsedArguments());
     std::printf("stand-in %s running\n", role.c_str());
     std::fflush(stdout);
 
+    const auto swap = configuration.find(role + ".swap");
+    if (swap != configuration.end())
+        recorder.Write("swap\t" + role + "\t" + std::to_string(NowMilliseconds()) + "\t" +
+                       TrySwap(folder + FromUtf8(swap->second)));
     Sleep(Number(configuration, role + ".wait_ms"));
     const auto hold = configuration.find(role + ".hold");
     if (hold != configuration.end())
