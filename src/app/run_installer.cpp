@@ -99,12 +99,13 @@ std::vector<std::string> ArgumentsAsUtf8(int argc, const wchar_t* const* argv) {
     return arguments;
 }
 
-int RunInstaller(const std::vector<std::string>& arguments) {
+int RunInstaller(const std::vector<std::string>& arguments, const DownloadTiming& timing) {
     try {
         // The progress bar's window class must exist before the dialog is created.
         const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&controls);
         CMainWindow window;
+        window.Pipeline().Run().timing = timing;
         return StartUpGuarded(window, arguments);
     } catch (...) {  // the window itself could not be constructed: the log may not even be open
         Log(LogLevel::Failure, "Unexpected error while starting up");

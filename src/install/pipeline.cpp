@@ -6,13 +6,31 @@
 
 #include "common/log.h"
 #include "common/system_error_text.h"
+#include "common/text.h"
 #include "install/build_choice.h"
 #include "install/cleanup.h"
 #include "install/download_stage.h"
 #include "install/extract_stage.h"
 #include "install/run_paths.h"
 #include "install/setup_stage.h"
+#include "install/ui_thread_wait.h"
 #include "install/window_messages.h"
+
+namespace {
+// Creates the work folder (one level) unless it exists. Empty when it is there; otherwise what
+// is wrong, also when something other than a folder stands at its path.
+std::string PrepareWorkFolder(const std::wstring& folder) {
+    if (CreateDirectoryW(folder.c_str(), nullptr)) return {};
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return SystemErrorText("Creating work folder");
+    std::wstring path = folder;
+    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return SystemErrorText("Creating work folder");
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return "Creating work folder failed: " + WideToUtf8(path) + " is a file, not a folder.";
+    return {};
+}
+}  // namespace
 
 InstallationPipeline::InstallationPipeline(StageHost& host) : m_host(host) {}
 
@@ -31,8 +49,9 @@ void InstallationPipeline::StartInstallation() {
     m_host.ShowCancelButton();
 
     const std::wstring workFolder = m_host.WorkFolder();
-    if (!CreateDirectoryW(workFolder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-        ReportError(SystemErrorText("Creating work folder"));
+    const std::string folderProblem = PrepareWorkFolder(workFolder);
+    if (!folderProblem.empty()) {
+        ReportError(folderProblem);
         return;
     }
     m_run.packagePath = workFolder + kPackageFileName;
@@ -61,13 +80,24 @@ void InstallationPipeline::OnInstallFailed() {
     PostMessageW(m_host.WindowHandle(), WM_CLOSE, 0, 0);
 }
 
+void InstallationPipeline::OnDownloadRetry() {
+    if (m_run.Cancelled()) return;
+    m_host.SetStatusText(m_host.Text(TEXT_FETCHING));
+}
+
 void InstallationPipeline::Close() {
+    // A close that comes while this one waits for the worker (a second Alt+F4) changes nothing.
+    if (m_closing) return;
+    m_closing = true;
     Log(LogLevel::Note, "Closing...");
     m_run.cancel.Request();
     m_run.RecordOutcome(RunOutcome::Cancelled);
     // A setup program may still run: it is not terminated, and the worker waiting for it closes
-    // its handle when it has ended.
+    // its handle when it has ended. Meanwhile the window keeps answering ("Closing..." stays
+    // painted).
+    if (m_worker.joinable() && m_workerFinished) WaitPumpingMessages(m_workerFinished.get());
     JoinWorker();
+    m_closing = false;
     CleanUpTempFiles(ExtractionFolder(), m_host.Choices().silent);
     PostMessageW(m_host.WindowHandle(), WM_DESTROY, 0, 0);
 }
@@ -90,8 +120,9 @@ void InstallationPipeline::StartStage(TextIndex line, StageBody body) {
 }
 
 void InstallationPipeline::StartWorker(StageBody body) {
+    m_workerFinished.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     try {
-        m_worker = std::thread(RunStage, body, std::ref(m_run));
+        m_worker = std::thread(RunStage, body, std::ref(m_run), m_workerFinished.get());
     } catch (const std::system_error& error) {
         ReportError(std::string("Starting the installation worker failed: ") + error.what());
     }
@@ -99,7 +130,7 @@ void InstallationPipeline::StartWorker(StageBody body) {
 
 // The whole body of a worker thread. An exception must not end the process from a worker: it
 // fails the run like any other stage failure.
-void InstallationPipeline::RunStage(StageBody body, RunContext& run) {
+void InstallationPipeline::RunStage(StageBody body, RunContext& run, HANDLE finished) {
     try {
         body(run);
     } catch (const std::exception& error) {
@@ -107,6 +138,7 @@ void InstallationPipeline::RunStage(StageBody body, RunContext& run) {
     } catch (...) {
         run.ReportError("Unexpected error in the installation");
     }
+    if (finished) SetEvent(finished);
 }
 
 void InstallationPipeline::JoinWorker() {

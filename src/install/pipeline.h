@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "common/unique_handle.h"
 #include "install/run_context.h"
 #include "install/stage_host.h"
 
@@ -25,6 +26,7 @@ public:
     void OnDownloadDone();     // WM_DOWNLOAD_DONE: starts the extraction
     void OnExtractDone();      // WM_EXTRACT_DONE: starts the setup programs
     void OnInstallFailed();    // WM_INSTALL_FAILED: shows the failure, then closes
+    void OnDownloadRetry();    // WM_DOWNLOAD_RETRY: the status line starts again
     void Close();              // WM_CLOSE: stops the chain, cleans up, posts WM_DESTROY
 
     // The process exit code for the run's outcome so far.
@@ -44,11 +46,13 @@ private:
 
     void StartStage(TextIndex line, StageBody body);
     void StartWorker(StageBody body);
-    static void RunStage(StageBody body, RunContext& run);
+    static void RunStage(StageBody body, RunContext& run, HANDLE finished);
     void JoinWorker();
 
     StageHost& m_host;
     RunContext m_run;
     std::thread m_worker;
+    unique_handle m_workerFinished;  // set by the worker as its last act
+    bool m_closing = false;          // a close is waiting for the worker
 };
 #endif

@@ -18,7 +18,15 @@
 #include "install/child_process_slot.h"
 #include "install/package_transfer.h"
 #include "install/run_state.h"
+#include "install/stall_watch.h"
 #include "install/stage_host.h"
+
+// The download's pauses and limits. The real values are the defaults; only the test copy of the
+// program is built with shorter ones (see the program's entry point).
+struct DownloadTiming {
+    std::chrono::milliseconds firstRetryDelay{std::chrono::seconds(2)};  // doubled for each failure
+    std::chrono::milliseconds stallLimit{kStallLimit};                   // no byte for this long fails
+};
 
 // The calls a stage makes outside the program.
 struct RunSeams {
@@ -45,6 +53,7 @@ public:
     HWND window = nullptr;
     RunChoices choices;
     std::wstring packagePath;  // work folder + "Installer.zip"
+    DownloadTiming timing;
     RunSeams seams;
 
     bool Cancelled() const { return cancel.IsRequested(); }

@@ -64,6 +64,7 @@ const CMainWindow::MessageHandler CMainWindow::kMessageTable[] = {
     {WM_DOWNLOAD_DONE, &CMainWindow::OnDownloadDone},
     {WM_EXTRACT_DONE, &CMainWindow::OnExtractDone},
     {WM_INSTALL_FAILED, &CMainWindow::OnInstallFailed},
+    {WM_DOWNLOAD_RETRY, &CMainWindow::OnDownloadRetry},
 };
 
 CMainWindow::CMainWindow() : m_workPath(WorkFolderIn(TemporaryFolder())) {
@@ -231,5 +232,10 @@ std::optional<LRESULT> CMainWindow::OnExtractDone(WPARAM, LPARAM) {
 
 std::optional<LRESULT> CMainWindow::OnInstallFailed(WPARAM, LPARAM) {
     m_pipeline.OnInstallFailed();
+    return 0;
+}
+
+std::optional<LRESULT> CMainWindow::OnDownloadRetry(WPARAM, LPARAM) {
+    m_pipeline.OnDownloadRetry();
     return 0;
 }

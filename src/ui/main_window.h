@@ -71,6 +71,7 @@ private:
     std::optional<LRESULT> OnDownloadDone(WPARAM wParam, LPARAM lParam);
     std::optional<LRESULT> OnExtractDone(WPARAM wParam, LPARAM lParam);
     std::optional<LRESULT> OnInstallFailed(WPARAM wParam, LPARAM lParam);
+    std::optional<LRESULT> OnDownloadRetry(WPARAM wParam, LPARAM lParam);
 
     HWND m_progressBar = nullptr;     // control 1001
     CCustomButton m_cancelButton;     // serves control 1004
