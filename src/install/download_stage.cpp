@@ -41,6 +41,7 @@ void DownloadStage(RunContext& run) {
     Log(LogLevel::Note, "Downloading install files to: ", WideToUtf8(request.file));
 
     std::string failure;
+    unsigned long failureError = 0;
     const auto attempt = [&](int number) {
         if (number > 1) {
             // The status line and the progress bar start again with the new attempt.
@@ -52,6 +53,7 @@ void DownloadStage(RunContext& run) {
         if (result.outcome.kind == AttemptOutcome::Kind::Transient ||
             result.outcome.kind == AttemptOutcome::Kind::Permanent) {
             failure = result.failure;
+            failureError = result.error;
             Log(LogLevel::Warning, "Download attempt ", static_cast<unsigned>(number), " of ",
                 static_cast<unsigned>(kMaxDownloadAttempts), " failed: ", result.outcome.reason);
         }
@@ -72,6 +74,6 @@ void DownloadStage(RunContext& run) {
     } else if (!done && cancelled) {
         Log(LogLevel::Note, "Downloading canceled");
     } else if (!done) {
-        run.ReportError(failure + "\nCheck your Internet connection.");
+        run.ReportError(failure + "\nCheck your Internet connection.", failureError);
     }
 }

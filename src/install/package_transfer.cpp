@@ -71,9 +71,8 @@ AttemptOutcome Failed(bool transient, std::string reason) {
 // which is all it touches: it posts no progress, writes nothing and logs nothing once stopped,
 // and its file is its own.
 struct Attempt {
-    Attempt(const TransferRequest& request)
-        : url(request.url), file(AttemptFile(request.file, request.attempt)), window(request.window),
-          stall(request.stallLimit) {}
+    explicit Attempt(const TransferRequest& asked)
+        : url(asked.url), file(AttemptFile(asked.file, asked.attempt)), window(asked.window), stall(asked.stallLimit) {}
 
     const std::wstring url;
     const std::wstring file;
@@ -165,6 +164,7 @@ public:
     TransferResult Run() {
         TransferResult result;
         result.outcome = Fetch(result.failure);
+        result.error = m_error;
         if (m_attempt.stop.load()) result.outcome = AttemptOutcome{AttemptOutcome::Kind::Cancelled, "stopped", {}};
         return result;
     }
@@ -186,7 +186,8 @@ private:
                 if (next.empty() || redirects >= kMostRedirects)
                     return RedirectFailure(status, failure);
                 if (IsSchemeDowngrade(WideToUtf8(m_attempt.url), WideToUtf8(next))) {
-                    failure = FormatSystemError(kContext, static_cast<unsigned long>(INET_E_REDIRECT_FAILED),
+                    m_error = static_cast<unsigned long>(INET_E_REDIRECT_FAILED);
+                    failure = FormatSystemError(kContext, m_error,
                                                 "The https address was redirected to " + WideToUtf8(next) +
                                                     ", which is not https.");
                     return Failed(false, "redirected from https to " + WideToUtf8(next));
@@ -227,6 +228,7 @@ private:
         unique_handle file(CreateFileW(m_attempt.file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) {
+            m_error = GetLastError();
             failure = SystemErrorText(kContext);
             return Failed(false, "the package file cannot be written: " + failure);
         }
@@ -242,7 +244,8 @@ private:
             if (m_attempt.stop.load()) return Failed(false, "stopped");
             DWORD written = 0;
             if (!WriteFile(file.get(), buffer.data(), read, &written, nullptr) || written != read) {
-                failure = SystemErrorText(kContext);
+                m_error = GetLastError();
+            failure = SystemErrorText(kContext);
                 return Failed(false, "the package file cannot be written: " + failure);
             }
             received += read;
@@ -252,13 +255,15 @@ private:
                              static_cast<LPARAM>(total));
         }
         if (total != 0 && received < total) {
-            failure = FormatSystemError(kContext, static_cast<unsigned long>(INET_E_DOWNLOAD_FAILURE),
+            m_error = static_cast<unsigned long>(INET_E_DOWNLOAD_FAILURE);
+            failure = FormatSystemError(kContext, m_error,
                                         "The connection ended after " + std::to_string(received) + " of " +
                                             std::to_string(total) + " bytes.");
             return Failed(true, "the connection ended after " + std::to_string(received) + " of " +
                                     std::to_string(total) + " bytes");
         }
         if (!FlushFileBuffers(file.get())) {
+            m_error = GetLastError();
             failure = SystemErrorText(kContext);
             return Failed(false, "the package file cannot be written: " + failure);
         }
@@ -266,26 +271,30 @@ private:
     }
 
     AttemptOutcome NetworkFailure(DWORD error, const std::string& what, std::string& failure) {
+        m_error = error;
         failure = FormatSystemError(kContext, error, NetworkErrorText(error));
         return Failed(IsTransientNetworkError(error), what + " (error " + std::to_string(error) + ")");
     }
 
-    static AttemptOutcome HttpFailure(DWORD status, const std::wstring& retryAfter, std::string& failure) {
+    AttemptOutcome HttpFailure(DWORD status, const std::wstring& retryAfter, std::string& failure) {
         const auto code = static_cast<unsigned long>(status == 404 || status == 410 ? INET_E_RESOURCE_NOT_FOUND
                                                                                      : INET_E_DOWNLOAD_FAILURE);
+        m_error = code;
         failure = FormatSystemError(kContext, code, "The server answered with HTTP status " + std::to_string(status) + ".");
         AttemptOutcome outcome = Failed(IsTransientHttpStatus(status), "HTTP status " + std::to_string(status));
         outcome.retryAfter = ParseRetryAfter(WideToUtf8(retryAfter));
         return outcome;
     }
-    static AttemptOutcome RedirectFailure(DWORD status, std::string& failure) {
+    AttemptOutcome RedirectFailure(DWORD status, std::string& failure) {
         const std::string what = "HTTP status " + std::to_string(status) + ", a redirect without a usable address or one too many";
-        failure = FormatSystemError(kContext, static_cast<unsigned long>(INET_E_REDIRECT_FAILED), "The server answered with " + what + ".");
+        m_error = static_cast<unsigned long>(INET_E_REDIRECT_FAILED);
+        failure = FormatSystemError(kContext, m_error, "The server answered with " + what + ".");
         return Failed(false, what);
     }
 
     Attempt& m_attempt;
     const WinInet& m_net;
+    unsigned long m_error = 0;  // the error in the failure text
 };
 
 // The transfer thread's body.
@@ -315,6 +324,7 @@ TransferResult Keep(const Attempt& attempt, const std::wstring& file) {
     TransferResult result = attempt.result;
     if (result.outcome.kind != AttemptOutcome::Kind::Succeeded) return result;
     if (!MoveFileExW(attempt.file.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        result.error = GetLastError();
         result.failure = SystemErrorText(kContext);
         result.outcome = Failed(false, "the package cannot be put in place: " + result.failure);
         DeleteFileW(attempt.file.c_str());
@@ -374,6 +384,7 @@ TransferResult TransferPackage(const TransferRequest& request) {
     auto attempt = std::make_shared<Attempt>(request);
     if (!attempt->finished) {
         TransferResult result;
+        result.error = GetLastError();
         result.failure = SystemErrorText(kContext);
         result.outcome = Failed(false, result.failure);
         return result;
@@ -397,6 +408,7 @@ TransferResult TransferPackage(const TransferRequest& request) {
                 return result;
             }
             result.outcome = Failed(true, "no data arrived for " + std::to_string(attempt->stall.Limit().count() / 1000) + " s");
+            result.error = ERROR_INTERNET_TIMEOUT;
             result.failure = FormatSystemError(kContext, ERROR_INTERNET_TIMEOUT, NetworkErrorText(ERROR_INTERNET_TIMEOUT));
             return result;
         }

@@ -27,6 +27,7 @@ struct TransferRequest {
 struct TransferResult {
     AttemptOutcome outcome;  // the kind, the reason for the log, the server's Retry-After
     std::string failure;     // for the user: "Downloading install files failed with error ..."
+    unsigned long error = 0;  // the system or WinINet error in |failure|
 };
 
 using PackageTransferFunction = std::function<TransferResult(const TransferRequest&)>;

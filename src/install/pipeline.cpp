@@ -18,16 +18,22 @@
 
 namespace {
 // Creates the work folder (one level) unless it exists. Empty when it is there; otherwise what
-// is wrong, also when something other than a folder stands at its path.
-std::string PrepareWorkFolder(const std::wstring& folder) {
+// is wrong, also when something other than a folder stands at its path, and the system error.
+std::string PrepareWorkFolder(const std::wstring& folder, DWORD& error) {
+    error = ERROR_SUCCESS;
     if (CreateDirectoryW(folder.c_str(), nullptr)) return {};
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return SystemErrorText("Creating work folder");
+    error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) return SystemErrorText("Creating work folder");
     std::wstring path = folder;
     while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return SystemErrorText("Creating work folder");
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        error = GetLastError();
+        return SystemErrorText("Creating work folder");
+    }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return "Creating work folder failed: " + WideToUtf8(path) + " is a file, not a folder.";
+    error = ERROR_SUCCESS;
     return {};
 }
 }  // namespace
@@ -49,9 +55,10 @@ void InstallationPipeline::StartInstallation() {
     m_host.ShowCancelButton();
 
     const std::wstring workFolder = m_host.WorkFolder();
-    const std::string folderProblem = PrepareWorkFolder(workFolder);
+    DWORD folderError = ERROR_SUCCESS;
+    const std::string folderProblem = PrepareWorkFolder(workFolder, folderError);
     if (!folderProblem.empty()) {
-        ReportError(folderProblem);
+        ReportError(folderProblem, folderError);
         return;
     }
     m_run.packagePath = workFolder + kPackageFileName;
@@ -98,6 +105,10 @@ void InstallationPipeline::Close() {
     if (m_worker.joinable() && m_workerFinished) WaitPumpingMessages(m_workerFinished.get());
     JoinWorker();
     m_closing = false;
+    if (m_run.Outcome() == RunOutcome::Failed && m_run.OutcomeError() != 0) {
+        const unsigned long error = m_run.OutcomeError();
+        LogError(FormatSystemError("The installation", error, SystemMessageText(error)));
+    }
     CleanUpTempFiles(ExtractionFolder(), m_host.Choices().silent);
     PostMessageW(m_host.WindowHandle(), WM_DESTROY, 0, 0);
 }
@@ -108,9 +119,9 @@ std::wstring InstallationPipeline::ExtractionFolder() const {
     return ExtractionFolderOf(m_run.packagePath.empty() ? m_host.WorkFolder() : m_run.packagePath);
 }
 
-void InstallationPipeline::ReportError(const std::string& message) {
+void InstallationPipeline::ReportError(const std::string& message, unsigned long windowsError) {
     if (!m_run.window) m_run.window = m_host.WindowHandle();
-    m_run.ReportError(message);
+    m_run.ReportError(message, windowsError);
 }
 
 void InstallationPipeline::StartStage(TextIndex line, StageBody body) {

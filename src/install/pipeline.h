@@ -39,7 +39,7 @@ public:
     std::wstring ExtractionFolder() const;
 
     // Any thread; see RunContext::ReportError.
-    void ReportError(const std::string& message);
+    void ReportError(const std::string& message, unsigned long windowsError = 0);
 
 private:
     using StageBody = void (*)(RunContext&);
