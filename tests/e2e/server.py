@@ -137,54 +137,48 @@ def _send_file(handler, body, extra_headers=()):
     handler.wfile.write(body)
 
 
-def _answer_dropfirst(handler):
+def _misbehave_first(handler, misbehave):
+    """The first --times requests get |misbehave|(handler, body), later ones the whole file."""
     body = handler._file_body()
     if body is None:
         handler._send_status_only(404)
     elif _request_number(handler) <= handler.server.times:
-        handler.send_response(200)
-        handler.send_header("Content-Length", str(len(body)))
+        misbehave(handler, body)
+    else:
+        _send_file(handler, body)
+
+
+def _send_half(handler, body, close_header=False):
+    handler.send_response(200)
+    handler.send_header("Content-Length", str(len(body)))
+    if close_header:
         handler.send_header("Connection", "close")
-        handler.end_headers()
-        handler.wfile.write(body[: len(body) // 2])
-        handler.wfile.flush()
-        handler.connection.shutdown(socket.SHUT_RDWR)
-        handler.close_connection = True
-    else:
-        _send_file(handler, body)
+    handler.end_headers()
+    handler.wfile.write(body[: len(body) // 2])
+    handler.wfile.flush()
 
 
-def _answer_busy(handler):
-    body = handler._file_body()
-    if body is None:
-        handler._send_status_only(404)
-    elif _request_number(handler) <= handler.server.times:
-        message = b"busy\n"
-        handler.send_response(503)
-        handler.send_header("Content-Type", "text/plain")
-        handler.send_header("Content-Length", str(len(message)))
-        if handler.server.retry_after is not None:
-            handler.send_header("Retry-After", str(handler.server.retry_after))
-        handler.end_headers()
-        handler.wfile.write(message)
-    else:
-        _send_file(handler, body)
+def _drop(handler, body):
+    _send_half(handler, body, close_header=True)
+    handler.connection.shutdown(socket.SHUT_RDWR)
+    handler.close_connection = True
 
 
-def _answer_stallfirst(handler):
-    body = handler._file_body()
-    if body is None:
-        handler._send_status_only(404)
-    elif _request_number(handler) <= handler.server.times:
-        handler.send_response(200)
-        handler.send_header("Content-Length", str(len(body)))
-        handler.end_headers()
-        handler.wfile.write(body[: len(body) // 2])
-        handler.wfile.flush()
-        time.sleep(handler.server.stall_seconds)
-        handler.close_connection = True  # the rest never comes
-    else:
-        _send_file(handler, body)
+def _busy(handler, body):
+    message = b"busy\n"
+    handler.send_response(503)
+    handler.send_header("Content-Type", "text/plain")
+    handler.send_header("Content-Length", str(len(message)))
+    if handler.server.retry_after is not None:
+        handler.send_header("Retry-After", str(handler.server.retry_after))
+    handler.end_headers()
+    handler.wfile.write(message)
+
+
+def _stall(handler, body):
+    _send_half(handler, body)
+    time.sleep(handler.server.stall_seconds)
+    handler.close_connection = True  # the rest never comes
 
 
 def _answer_cached(handler):
@@ -217,7 +211,9 @@ def _answer_html(handler):
     handler.wfile.write(page)
 
 
-APPENDED_MODES = {"dropfirst": _answer_dropfirst, "busy": _answer_busy, "stallfirst": _answer_stallfirst,
+APPENDED_MODES = {"dropfirst": lambda handler: _misbehave_first(handler, _drop),
+                  "busy": lambda handler: _misbehave_first(handler, _busy),
+                  "stallfirst": lambda handler: _misbehave_first(handler, _stall),
                   "cached": _answer_cached, "redirect": _answer_redirect, "html": _answer_html}
 
 
