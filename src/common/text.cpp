@@ -41,11 +41,11 @@ char32_t DecodeOne(const std::string& text, size_t& i) {
     }
     char32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
     for (int k = 1; k <= extra; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
+        if ((byte(i + static_cast<size_t>(k)) & 0xC0) != 0x80) {
             ++i;
             return kReplacement;
         }
-        code = (code << 6) | (byte(i + k) & 0x3F);
+        code = (code << 6) | (byte(i + static_cast<size_t>(k)) & 0x3F);
     }
     i += static_cast<size_t>(extra) + 1;
     static constexpr char32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};

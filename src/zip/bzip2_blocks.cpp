@@ -37,7 +37,7 @@ public:
     explicit BitWriter(std::string& out) : m_out(out) {}
     void Put(std::uint64_t value, int count) {
         for (int i = count - 1; i >= 0; --i) {
-            m_byte = static_cast<unsigned char>((m_byte << 1) | ((value >> i) & 1u));
+            m_byte = static_cast<unsigned char>((static_cast<unsigned>(m_byte) << 1) | ((value >> i) & 1u));
             if (++m_bits == 8) Flush();
         }
     }

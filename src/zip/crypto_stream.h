@@ -15,7 +15,7 @@
 class zip_crypto_keys {
 public:
     explicit zip_crypto_keys(const std::string& password) {
-        for (unsigned char c : password) Update(c);
+        for (char c : password) Update(static_cast<unsigned char>(c));
     }
 
     // APPNOTE 6.1.6: decrypt_byte, then update_keys with the plain byte.
@@ -73,7 +73,7 @@ protected:
         m_source->read(m_buffer.data(), static_cast<std::streamsize>(kBlockSize));
         const std::streamsize count = m_source->gcount();
         if (count <= 0) return Traits::eof();
-        for (std::streamsize i = 0; i < count; ++i)
+        for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i)
             m_buffer[i] = static_cast<CharT>(m_keys.Decrypt(static_cast<unsigned char>(m_buffer[i])));
         this->setg(m_buffer.data(), m_buffer.data(), m_buffer.data() + count);
         return Traits::to_int_type(*this->gptr());

@@ -55,7 +55,7 @@ private:
         // position must still be established.
         m_source.clear();
         m_source.seekg(m_current);
-        m_source.read(out, std::min<std::streamoff>({left, wanted, kBlockSize}));
+        m_source.read(out, static_cast<std::streamsize>(std::min<std::streamoff>({left, wanted, kBlockSize})));
         const std::streamsize count = m_source.gcount();
         m_current += count;
         return count;

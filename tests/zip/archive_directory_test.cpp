@@ -198,7 +198,7 @@ TEST_P(ArchiveDirectoryTest, UnreadableLocalHeaderGivesNoDataStream) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSources, ArchiveDirectoryTest, ::testing::Values(ArchiveSource::File, ArchiveSource::OddChunks),
-                         [](const auto& info) { return info.param == ArchiveSource::File ? "FileStream" : "OddChunkStream"; });
+                         [](const auto& test_info) { return test_info.param == ArchiveSource::File ? "FileStream" : "OddChunkStream"; });
 
 TEST(ArchiveFile, MissingFileRaisesCannotOpen) {
     TempFolder folder("missing");

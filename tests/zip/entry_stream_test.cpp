@@ -44,7 +44,7 @@ TEST(EntryStreams, VersionNeededAbove63IsRefused) {
 
 TEST(EntryStreams, UnknownMethodsDeliverTheirStoredBytes) {
     BuiltArchive built;
-    for (std::uint16_t method : {9, 99}) {
+    for (std::uint16_t method : {std::uint16_t{9}, std::uint16_t{99}}) {
         BuiltEntry entry = StoredEntry("m" + std::to_string(method), "raw bytes of method " + std::to_string(method));
         entry.method = method;
         built.entries.push_back(entry);
