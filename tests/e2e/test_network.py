@@ -145,17 +145,19 @@ class NetworkTest(PipelineTest):
     # --- the window during a long wait --------------------------------------------------------
 
     def test_the_window_answers_while_a_close_waits_for_the_runtime(self):
-        self.publish(self.package().wait("vcredist", 5000).write)
+        self.publish(self.package().wait("vcredist", 8000).write)
         watch = WindowWatch()
         ping = None
         try:
             with PackageServer(self.site, PORT):
                 with harness.StartedInstaller([], program=self.program("QuorVelSetupTest.exe")) as run:
+                    # The pinger starts with the run (it finds the window itself), so that it is
+                    # ready before the runtime is.
+                    ping = subprocess.Popen([harness.WINE_ENV, "run", harness.BUILD_DIR, WINDOW_PING, "QuorVel", "60"],
+                                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
                     deadline = time.monotonic() + 30
                     while not self.starts() and time.monotonic() < deadline:
                         time.sleep(0.1)
-                    ping = subprocess.Popen([harness.WINE_ENV, "run", harness.BUILD_DIR, WINDOW_PING, "QuorVel", "40"],
-                                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
                     self.click_cancel(watch)
                     time.sleep(0.5)
                     window = harness.wait_for_window("^QuorVel installer$")
