@@ -106,7 +106,7 @@ std::vector<std::string> ArgumentsAsUtf8(int argc, const wchar_t* const* argv) {
     return arguments;
 }
 
-int RunInstaller(const std::vector<std::string>& arguments) {
+int RunInstaller(const std::vector<std::string>& arguments, const DownloadTiming& timing) {
     try {
         // Taken before the log is opened: a second copy must not touch the running copy's log.
         const InstallationLock lock;
@@ -117,6 +117,7 @@ int RunInstaller(const std::vector<std::string>& arguments) {
                 SystemFunction<decltype(&InitCommonControlsEx)>(L"comctl32.dll", "InitCommonControlsEx"))
             initControls(&controls);
         CMainWindow window(lock.Held() ? CMainWindow::LogFile::Open : CMainWindow::LogFile::None);
+        window.Pipeline().Run().timing = timing;
         return StartUpGuarded(window, arguments, lock.Held());
     } catch (...) {  // the window itself could not be constructed: the log may not even be open
         Log(LogLevel::Failure, "Unexpected error while starting up");

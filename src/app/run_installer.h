@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "install/run_context.h"
+
 // The command line as UTF-8 strings, the program path first.
 std::vector<std::string> ArgumentsAsUtf8(int argc, const wchar_t* const* argv);
 
@@ -10,4 +12,6 @@ std::vector<std::string> ArgumentsAsUtf8(int argc, const wchar_t* const* argv);
 // installation run unless its outcome says otherwise, 1 for a rejected command line, and
 // exit_code::kInstallFailure when the window cannot be created or an unexpected error ends
 // the run.
-int RunInstaller(const std::vector<std::string>& arguments);
+// |timing| holds the download's pauses and limits: the real ones unless the program is the test
+// copy.
+int RunInstaller(const std::vector<std::string>& arguments, const DownloadTiming& timing = DownloadTiming{});

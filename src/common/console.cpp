@@ -11,12 +11,17 @@
 
 namespace {
 bool g_attachedConsole = false;
+UINT g_callersCodePage = 0;  // the console's output code page before we changed it; 0: unchanged
 
+// A file, a pipe, or a character device that is not a console (NUL, where the caller threw the
+// output away, or a serial port) is where the caller wants the output.
 bool HasUsableStandardOutput() {
     const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
     if (output == nullptr || output == INVALID_HANDLE_VALUE) return false;
     const DWORD type = GetFileType(output);
-    return type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE;
+    if (type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE) return true;
+    DWORD mode = 0;
+    return type == FILE_TYPE_CHAR && !GetConsoleMode(output, &mode);
 }
 }  // namespace
 
@@ -29,7 +34,9 @@ bool AttachParentConsole() {
         g_attachedConsole = true;
         FILE* ignored = nullptr;
         freopen_s(&ignored, "CON", "w", stdout);
-        SetConsoleOutputCP(CP_UTF8);
+        // Our lines are UTF-8; the console is the caller's and gets its code page back at the end.
+        const UINT callers = GetConsoleOutputCP();
+        if (callers != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) g_callersCodePage = callers;
     }
     std::fputs("\n", stdout);
     std::fflush(stdout);
@@ -37,7 +44,11 @@ bool AttachParentConsole() {
 }
 
 void FreeParentConsole() {
-    if (g_attachedConsole) FreeConsole();
+    if (!g_attachedConsole) return;
+    std::fflush(stdout);
+    if (g_callersCodePage != 0) SetConsoleOutputCP(g_callersCodePage);
+    g_callersCodePage = 0;
+    FreeConsole();
     g_attachedConsole = false;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/text.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -19,21 +21,31 @@ unsigned long LastErrorCode() {
 }
 }  // namespace
 
-std::string SystemMessageText(unsigned long code) {
-    std::string text;
 #ifdef _WIN32
-    char* buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(code), LANG_USER_DEFAULT, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    if (length > 0 && buffer) text.assign(buffer, length);
+std::string ModuleMessageText(unsigned long code, const void* module) {
+    // The wide form: the ANSI one would hand over the text in the system's code page, and
+    // everything this program writes is UTF-8.
+    wchar_t* buffer = nullptr;
+    const DWORD source = module ? FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM : FORMAT_MESSAGE_FROM_SYSTEM;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | source, module,
+                                        static_cast<DWORD>(code), LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&buffer),
+                                        0, nullptr);
+    std::wstring wide;
+    if (length > 0 && buffer) wide.assign(buffer, length);
     if (buffer) LocalFree(buffer);
-#else
-    text = std::strerror(static_cast<int>(code));
-#endif
+    std::string text = WideToUtf8(wide);
     while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
     return text;
 }
+
+std::string SystemMessageText(unsigned long code) { return ModuleMessageText(code, nullptr); }
+#else
+std::string SystemMessageText(unsigned long code) {
+    std::string text = std::strerror(static_cast<int>(code));
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
+    return text;
+}
+#endif
 
 std::string FormatSystemError(const char* context, unsigned long code, std::string systemText) {
     const std::string where = context ? context : "";

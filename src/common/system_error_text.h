@@ -11,5 +11,11 @@ std::string SystemErrorText(const char* context);
 // The same sentence for an explicit code, with the system's text supplied by the caller.
 std::string FormatSystemError(const char* context, unsigned long code, std::string systemText);
 
-// The system's own message for |code| with trailing CR/LF removed; empty when there is none.
+// The system's own message for |code| in UTF-8, in the user's language, with trailing CR/LF
+// removed; empty when there is none.
 std::string SystemMessageText(unsigned long code);
+
+#ifdef _WIN32
+// The same from the message table of |module| (a loaded DLL such as WinINet), else the system's.
+std::string ModuleMessageText(unsigned long code, const void* module);
+#endif

@@ -10,12 +10,12 @@
 // LoadSystemLibrary loads by full path is safe.
 bool RestrictDllSearchToSystem32();
 
-// The named DLL (for example L"urlmon.dll") from System32, loaded once and kept for the life of
+// The named DLL (for example L"wininet.dll") from System32, loaded once and kept for the life of
 // the process; null, with the last-error code set, when it cannot be loaded.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 
 // A function of a System32 DLL, typed by its SDK declaration:
-//   const auto download = SystemFunction<decltype(&URLDownloadToFileW)>(L"urlmon.dll", "URLDownloadToFileW");
+//   const auto open = SystemFunction<decltype(&InternetOpenW)>(L"wininet.dll", "InternetOpenW");
 // Null, with the last-error code set, when the DLL or the function is missing.
 template <typename FunctionPointer>
 FunctionPointer SystemFunction(const wchar_t* library, const char* name) {

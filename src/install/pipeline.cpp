@@ -6,13 +6,37 @@
 
 #include "common/log.h"
 #include "common/system_error_text.h"
+#include "common/text.h"
 #include "install/build_choice.h"
 #include "install/cleanup.h"
 #include "install/download_stage.h"
 #include "install/extract_stage.h"
 #include "install/run_paths.h"
 #include "install/setup_stage.h"
+#include "install/ui_thread_wait.h"
 #include "install/window_messages.h"
+
+namespace {
+// Creates the work folder (one level) unless it exists. Empty when it is there; otherwise what
+// is wrong, also when something other than a folder stands at its path, and the system error.
+std::string PrepareWorkFolder(const std::wstring& folder, DWORD& error) {
+    error = ERROR_SUCCESS;
+    if (CreateDirectoryW(folder.c_str(), nullptr)) return {};
+    error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) return SystemErrorText("Creating work folder");
+    std::wstring path = folder;
+    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        error = GetLastError();
+        return SystemErrorText("Creating work folder");
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return "Creating work folder failed: " + WideToUtf8(path) + " is a file, not a folder.";
+    error = ERROR_SUCCESS;
+    return {};
+}
+}  // namespace
 
 InstallationPipeline::InstallationPipeline(StageHost& host, std::wstring runFolderParent)
     : m_host(host), m_runFolderParent(std::move(runFolderParent)) {}
@@ -30,16 +54,28 @@ void InstallationPipeline::StartInstallation() {
     m_run.window = m_host.WindowHandle();
     m_run.choices = m_host.Choices();
 
+    // The work folder holds the installation log; something else standing at its path is reported
+    // as what it is.
+    const std::wstring workFolder = m_host.WorkFolder();
+    DWORD folderError = ERROR_SUCCESS;
+    const std::string folderProblem = workFolder.empty() ? std::string() : PrepareWorkFolder(workFolder, folderError);
+    if (!folderProblem.empty()) {
+        m_host.ShowCancelButton();
+        ReportError(folderProblem, folderError);
+        return;
+    }
+
     // A fresh private folder for the package and what is unpacked: nothing that another program
     // could have left or could change is ever run. Made before the window changes, so that the
     // moment this takes falls before the Cancel button appears, not between its parts.
     const std::wstring parent = m_runFolderParent.empty() ? PrivateFolderParent() : m_runFolderParent;
     if (!parent.empty()) RemoveAbandonedRunFolders(parent);
     const bool haveRunFolder = !parent.empty() && m_runFolder.Create(parent);
+    const DWORD runFolderError = haveRunFolder ? ERROR_SUCCESS : GetLastError();
     const std::string folderFailure = haveRunFolder ? std::string() : SystemErrorText("Creating work folder");
     m_host.ShowCancelButton();
     if (!haveRunFolder) {
-        ReportError(folderFailure);
+        ReportError(folderFailure, runFolderError);
         return;
     }
     m_run.packagePath = m_runFolder.Path() + L"\\" + kPackageFileName;
@@ -68,13 +104,28 @@ void InstallationPipeline::OnInstallFailed() {
     PostMessageW(m_host.WindowHandle(), WM_CLOSE, 0, 0);
 }
 
+void InstallationPipeline::OnDownloadRetry() {
+    if (m_run.Cancelled()) return;
+    m_host.SetStatusText(m_host.Text(TEXT_FETCHING));
+}
+
 void InstallationPipeline::Close() {
+    // A close that comes while this one waits for the worker (a second Alt+F4) changes nothing.
+    if (m_closing) return;
+    m_closing = true;
     Log(LogLevel::Note, "Closing...");
     m_run.cancel.Request();
     m_run.RecordOutcome(RunOutcome::Cancelled);
     // A setup program may still run: it is not terminated, and the worker waiting for it closes
-    // its handle when it has ended.
+    // its handle when it has ended. Meanwhile the window keeps answering ("Closing..." stays
+    // painted).
+    if (m_worker.joinable() && m_workerFinished) WaitPumpingMessages(m_workerFinished.get());
     JoinWorker();
+    m_closing = false;
+    if (m_run.Outcome() == RunOutcome::Failed && m_run.OutcomeError() != 0) {
+        const unsigned long error = m_run.OutcomeError();
+        LogError(FormatSystemError("The installation", error, SystemMessageText(error)));
+    }
     m_runFolder.ReleaseLock();
     CleanUpTempFiles(m_runFolder.Path(), m_host.Choices().silent);
     PostMessageW(m_host.WindowHandle(), WM_DESTROY, 0, 0);
@@ -84,9 +135,9 @@ int InstallationPipeline::ExitCode() const { return ExitCodeFor(m_run.Outcome())
 
 std::wstring InstallationPipeline::ExtractionFolder() const { return ExtractionFolderOf(m_run.packagePath); }
 
-void InstallationPipeline::ReportError(const std::string& message) {
+void InstallationPipeline::ReportError(const std::string& message, unsigned long windowsError) {
     if (!m_run.window) m_run.window = m_host.WindowHandle();
-    m_run.ReportError(message);
+    m_run.ReportError(message, windowsError);
 }
 
 void InstallationPipeline::StartStage(TextIndex line, StageBody body) {
@@ -96,8 +147,9 @@ void InstallationPipeline::StartStage(TextIndex line, StageBody body) {
 }
 
 void InstallationPipeline::StartWorker(StageBody body) {
+    m_workerFinished.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     try {
-        m_worker = std::thread(RunStage, body, std::ref(m_run));
+        m_worker = std::thread(RunStage, body, std::ref(m_run), m_workerFinished.get());
     } catch (const std::system_error& error) {
         ReportError(std::string("Starting the installation worker failed: ") + error.what());
     }
@@ -105,7 +157,7 @@ void InstallationPipeline::StartWorker(StageBody body) {
 
 // The whole body of a worker thread. An exception must not end the process from a worker: it
 // fails the run like any other stage failure.
-void InstallationPipeline::RunStage(StageBody body, RunContext& run) {
+void InstallationPipeline::RunStage(StageBody body, RunContext& run, HANDLE finished) {
     try {
         body(run);
     } catch (const std::exception& error) {
@@ -113,6 +165,7 @@ void InstallationPipeline::RunStage(StageBody body, RunContext& run) {
     } catch (...) {
         run.ReportError("Unexpected error in the installation");
     }
+    if (finished) SetEvent(finished);
 }
 
 void InstallationPipeline::JoinWorker() {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "install/private_folder.h"
+#include "common/unique_handle.h"
 #include "install/run_context.h"
 #include "install/stage_host.h"
 
@@ -28,6 +29,7 @@ public:
     void OnDownloadDone();     // WM_DOWNLOAD_DONE: starts the extraction
     void OnExtractDone();      // WM_EXTRACT_DONE: starts the setup programs
     void OnInstallFailed();    // WM_INSTALL_FAILED: shows the failure, then closes
+    void OnDownloadRetry();    // WM_DOWNLOAD_RETRY: the status line starts again
     void Close();              // WM_CLOSE: stops the chain, cleans up, posts WM_DESTROY
 
     // The process exit code for the run's outcome so far.
@@ -40,14 +42,14 @@ public:
     std::wstring ExtractionFolder() const;
 
     // Any thread; see RunContext::ReportError.
-    void ReportError(const std::string& message);
+    void ReportError(const std::string& message, unsigned long windowsError = 0);
 
 private:
     using StageBody = void (*)(RunContext&);
 
     void StartStage(TextIndex line, StageBody body);
     void StartWorker(StageBody body);
-    static void RunStage(StageBody body, RunContext& run);
+    static void RunStage(StageBody body, RunContext& run, HANDLE finished);
     void JoinWorker();
 
     StageHost& m_host;
@@ -55,5 +57,7 @@ private:
     PrivateFolder m_runFolder;  // the package and what is unpacked from it
     RunContext m_run;
     std::thread m_worker;
+    unique_handle m_workerFinished;  // set by the worker as its last act
+    bool m_closing = false;          // a close is waiting for the worker
 };
 #endif

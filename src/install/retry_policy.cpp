@@ -29,6 +29,19 @@ std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view header) {
     return std::chrono::seconds(seconds);
 }
 
+namespace {
+bool HasScheme(std::string_view url, std::string_view scheme) {
+    if (url.size() <= scheme.size() || url[scheme.size()] != ':') return false;
+    for (size_t i = 0; i < scheme.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(url[i])) != scheme[i]) return false;
+    return true;
+}
+}  // namespace
+
+bool IsSchemeDowngrade(std::string_view from, std::string_view to) {
+    return HasScheme(from, "https") && !HasScheme(to, "https");
+}
+
 bool ShouldRetry(const AttemptOutcome& outcome, int attempt) {
     return outcome.kind == AttemptOutcome::Kind::Transient && attempt < kMaxDownloadAttempts;
 }

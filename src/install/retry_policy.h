@@ -26,6 +26,10 @@ std::chrono::milliseconds RetryDelay(int failedAttempts, std::optional<std::chro
 // that is not a plain number (the default pause applies then).
 std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view header);
 
+// True when a redirect from |from| to |to| gives up https: the build's address is https and the
+// new one is anything else. Scheme names compare without regard to case.
+bool IsSchemeDowngrade(std::string_view from, std::string_view to);
+
 // What one attempt came to.
 struct AttemptOutcome {
     enum class Kind { Succeeded, Cancelled, Transient, Permanent };

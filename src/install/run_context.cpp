@@ -24,10 +24,10 @@ RunContext::RunContext() {
 
 std::wstring RunContext::ExtractionFolder() const { return ExtractionFolderOf(packagePath); }
 
-void RunContext::ReportError(const std::string& message) {
+void RunContext::ReportError(const std::string& message, unsigned long windowsError) {
     LogError(message);
     if (Cancelled()) return;
-    RecordOutcome(RunOutcome::Failed);
+    RecordOutcome(RunOutcome::Failed, windowsError);
     {
         std::lock_guard<std::mutex> lock(m_failureLock);
         if (m_failure.empty()) m_failure = message;
@@ -40,9 +40,9 @@ std::string RunContext::TakeFailure() {
     return std::exchange(m_failure, std::string());
 }
 
-void RunContext::RecordOutcome(RunOutcome outcome) {
+void RunContext::RecordOutcome(RunOutcome outcome, unsigned long windowsError) {
     RunOutcome pending = RunOutcome::Pending;
-    m_outcome.compare_exchange_strong(pending, outcome);
+    if (m_outcome.compare_exchange_strong(pending, outcome)) m_outcomeError.store(windowsError);
 }
 
 void RunContext::Post(UINT message, WPARAM wParam, LPARAM lParam) const { PostMessageW(window, message, wParam, lParam); }

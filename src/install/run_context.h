@@ -18,7 +18,15 @@
 #include "install/child_process_slot.h"
 #include "install/package_transfer.h"
 #include "install/run_state.h"
+#include "install/stall_watch.h"
 #include "install/stage_host.h"
+
+// The download's pauses and limits. The real values are the defaults; only the test copy of the
+// program is built with shorter ones (see the program's entry point).
+struct DownloadTiming {
+    std::chrono::milliseconds firstRetryDelay{std::chrono::seconds(2)};  // doubled for each failure
+    std::chrono::milliseconds stallLimit{kStallLimit};                   // no byte for this long fails
+};
 
 // The calls a stage makes outside the program.
 struct RunSeams {
@@ -45,6 +53,7 @@ public:
     HWND window = nullptr;
     RunChoices choices;
     std::wstring packagePath;  // work folder + "Installer.zip"
+    DownloadTiming timing;
     RunSeams seams;
 
     bool Cancelled() const { return cancel.IsRequested(); }
@@ -53,12 +62,15 @@ public:
     // Any thread. Logs the failure; unless the run is being cancelled, marks the run failed and
     // has the UI thread show the failure (WM_INSTALL_FAILED) and close the window. Never waits on
     // the UI thread.
-    void ReportError(const std::string& message);
+    // |windowsError|, when known, is the system error that caused the failure; it reaches the log
+    // with the run's outcome.
+    void ReportError(const std::string& message, unsigned long windowsError = 0);
     // The failure waiting to be shown, taken out (empty when there is none).
     std::string TakeFailure();
-    // Any thread. The first outcome recorded stands.
-    void RecordOutcome(RunOutcome outcome);
+    // Any thread. The first outcome recorded stands, with the system error that caused it.
+    void RecordOutcome(RunOutcome outcome, unsigned long windowsError = 0);
     RunOutcome Outcome() const { return m_outcome.load(); }
+    unsigned long OutcomeError() const { return m_outcomeError.load(); }
     // Any thread: posts |message| to the window.
     void Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     // Worker thread: hides the window without waiting for the UI thread.
@@ -66,6 +78,7 @@ public:
 
 private:
     std::atomic<RunOutcome> m_outcome{RunOutcome::Pending};
+    std::atomic<unsigned long> m_outcomeError{0};
     std::mutex m_failureLock;
     std::string m_failure;  // the first failure waiting to be shown
 };

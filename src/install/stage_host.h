@@ -44,5 +44,8 @@ public:
     // run, status line TEXT_ERROR, progress bar hidden, and a modal error box owned by the window
     // (returns when the user dismissed it).
     virtual void ShowFailure(const std::string& message) = 0;
+    // The folder that holds the installation log (temporary folder + product name + "\"), which
+    // the run makes sure of before it starts; empty where there is none to check.
+    virtual std::wstring WorkFolder() const { return {}; }
 };
 #endif

@@ -10,4 +10,6 @@ constexpr UINT WM_EXTRACT_DONE = WM_USER + 4;      // 1028: extraction stage fin
 // 1029: a stage failed; the window shows the failure on its own thread, so a worker never waits
 // on a UI thread that may be joining it.
 constexpr UINT WM_INSTALL_FAILED = WM_USER + 5;
+// 1030: the download starts another attempt; the status line and the progress bar start again.
+constexpr UINT WM_DOWNLOAD_RETRY = WM_USER + 6;
 #endif

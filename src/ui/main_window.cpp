@@ -61,6 +61,7 @@ const CMainWindow::MessageHandler CMainWindow::kMessageTable[] = {
     {WM_EXTRACT_DONE, &CMainWindow::OnExtractDone},
     {WM_INSTALL_FAILED, &CMainWindow::OnInstallFailed},
     {WM_DPICHANGED, &CMainWindow::OnDpiChanged},
+    {WM_DOWNLOAD_RETRY, &CMainWindow::OnDownloadRetry},
 };
 
 CMainWindow::CMainWindow(LogFile log) : m_workPath(WorkFolderIn(TemporaryFolder())) {
@@ -253,5 +254,10 @@ std::optional<LRESULT> CMainWindow::OnExtractDone(WPARAM, LPARAM) {
 
 std::optional<LRESULT> CMainWindow::OnInstallFailed(WPARAM, LPARAM) {
     m_pipeline.OnInstallFailed();
+    return 0;
+}
+
+std::optional<LRESULT> CMainWindow::OnDownloadRetry(WPARAM, LPARAM) {
+    m_pipeline.OnDownloadRetry();
     return 0;
 }

@@ -50,6 +50,7 @@ public:
     void SetStatusText(std::wstring text) override;
     void ShowCancelButton() override;
     void ShowFailure(const std::string& message) override;
+    std::wstring WorkFolder() const override { return m_workPath; }
 
 protected:
     std::optional<LRESULT> Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -79,6 +80,7 @@ private:
 
     // Sizes designed at 96 DPI for m_dpi: the status font and the button's drawing.
     void ScaleOwnDrawing();
+    std::optional<LRESULT> OnDownloadRetry(WPARAM wParam, LPARAM lParam);
 
     HWND m_progressBar = nullptr;     // control 1001
     CCustomButton m_cancelButton;     // serves control 1004

@@ -1,102 +1,51 @@
-#include "install/download_stage.h"
+// The pieces of the real transfer that need no server: which failures are worth another
+// attempt, where an attempt receives, and where a redirect leads.
+#include "install/package_transfer.h"
 
 #include <gtest/gtest.h>
+#include <wininet.h>
 
-#include <atomic>
-#include <vector>
-
-#include "install/window_messages.h"
+#include "common/text.h"
 
 namespace {
 
-// A window that only receives messages, to see what the callback posts.
-class MessageWindow {
-public:
-    MessageWindow()
-        : m_window(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
-    ~MessageWindow() {
-        if (m_window) DestroyWindow(m_window);
-    }
-    MessageWindow(const MessageWindow&) = delete;
-    MessageWindow& operator=(const MessageWindow&) = delete;
-    HWND get() const { return m_window; }
-    void Destroy() {
-        DestroyWindow(m_window);
-        m_window = nullptr;
-    }
-
-    struct Posted {
-        UINT message;
-        WPARAM position;
-        LPARAM maximum;
-        bool operator==(const Posted& other) const {
-            return message == other.message && position == other.position && maximum == other.maximum;
-        }
+TEST(PackageTransfer, ConnectionFailuresAreTransientOthersAreNot) {
+    const struct {
+        DWORD error;
+        bool transient;
+    } cases[] = {
+        {ERROR_INTERNET_CANNOT_CONNECT, true},      {ERROR_INTERNET_CONNECTION_RESET, true},
+        {ERROR_INTERNET_CONNECTION_ABORTED, true},  {ERROR_INTERNET_NAME_NOT_RESOLVED, true},
+        {ERROR_INTERNET_TIMEOUT, true},             {ERROR_HTTP_INVALID_SERVER_RESPONSE, true},
+        {ERROR_INTERNET_INVALID_URL, false},        {ERROR_INTERNET_UNRECOGNIZED_SCHEME, false},
+        {ERROR_INTERNET_SEC_CERT_CN_INVALID, false}, {ERROR_INTERNET_SEC_CERT_DATE_INVALID, false},
+        {ERROR_ACCESS_DENIED, false},               {ERROR_DISK_FULL, false},
     };
-    std::vector<Posted> Take() {
-        std::vector<Posted> posted;
-        MSG message{};
-        while (PeekMessageW(&message, m_window, 0, 0, PM_REMOVE))
-            posted.push_back({message.message, message.wParam, message.lParam});
-        return posted;
-    }
-
-private:
-    HWND m_window;
-};
-
-class DownloadStatusHandlerTest : public testing::Test {
-protected:
-    std::atomic<bool> stop{false};
-};
-
-TEST_F(DownloadStatusHandlerTest, ForwardsByteProgressOnlyWithATotal) {
-    MessageWindow window;
-    DownloadStatusHandler handler(window.get(), stop);
-    EXPECT_EQ(S_OK, handler.OnProgress(0, 0, BINDSTATUS_FINDINGRESOURCE, L"127.0.0.1"));
-    EXPECT_EQ(S_OK, handler.OnProgress(9, 0, BINDSTATUS_BEGINDOWNLOADDATA, nullptr));
-    EXPECT_EQ(S_OK, handler.OnProgress(8192, 3000000, BINDSTATUS_DOWNLOADINGDATA, nullptr));
-    EXPECT_EQ(S_OK, handler.OnProgress(3000000, 3000000, BINDSTATUS_ENDDOWNLOADDATA, nullptr));
-    const std::vector<MessageWindow::Posted> expected{{WM_INSTALL_PROGRESS, 8192, 3000000},
-                                                      {WM_INSTALL_PROGRESS, 3000000, 3000000}};
-    EXPECT_EQ(expected, window.Take());
-    EXPECT_EQ(3000000u, handler.AnnouncedSize());
+    for (const auto& c : cases) EXPECT_EQ(c.transient, IsTransientNetworkError(c.error)) << c.error;
 }
 
-TEST_F(DownloadStatusHandlerTest, AbortsOnceCancelledOrWithoutWindow) {
-    MessageWindow window;
-    DownloadStatusHandler handler(window.get(), stop);
-    stop = true;
-    EXPECT_EQ(E_ABORT, handler.OnProgress(10, 100, BINDSTATUS_DOWNLOADINGDATA, nullptr));
-    stop = false;
-    window.Destroy();
-    EXPECT_EQ(E_ABORT, handler.OnProgress(10, 100, BINDSTATUS_DOWNLOADINGDATA, nullptr));
+TEST(PackageTransfer, EachAttemptReceivesIntoAFileOfItsOwn) {
+    EXPECT_EQ(L"C:\\Temp\\QuorVel\\Installer.zip.part1", AttemptFile(L"C:\\Temp\\QuorVel\\Installer.zip", 1));
+    EXPECT_NE(AttemptFile(L"a.zip", 1), AttemptFile(L"a.zip", 2));
 }
 
-TEST_F(DownloadStatusHandlerTest, KeepsTheHttpStatusAndRefusesErrorPages) {
-    MessageWindow window;
-    DownloadStatusHandler handler(window.get(), stop);
-    void* negotiate = nullptr;
-    ASSERT_EQ(S_OK, handler.QueryInterface(IID_IHttpNegotiate, &negotiate));
-    ASSERT_EQ(static_cast<IHttpNegotiate*>(&handler), negotiate);
-
-    LPWSTR headers = reinterpret_cast<LPWSTR>(1);
-    EXPECT_EQ(S_OK, handler.OnResponse(200, L"", nullptr, &headers));
-    EXPECT_EQ(nullptr, headers);
-    EXPECT_EQ(200u, handler.HttpStatus());
-    EXPECT_EQ(E_ABORT, handler.OnResponse(404, L"", nullptr, &headers));
-    EXPECT_EQ(404u, handler.HttpStatus());
-}
-
-TEST_F(DownloadStatusHandlerTest, OffersNothingElseAndCountsNoReferences) {
-    DownloadStatusHandler handler(nullptr, stop);
-    void* other = reinterpret_cast<void*>(1);
-    EXPECT_EQ(E_NOTIMPL, handler.QueryInterface(IID_IBindStatusCallbackEx, &other));
-    EXPECT_EQ(nullptr, other);
-    EXPECT_EQ(0u, handler.AddRef());
-    EXPECT_EQ(0u, handler.Release());
-    EXPECT_EQ(E_NOTIMPL, handler.GetBindInfo(nullptr, nullptr));
-    EXPECT_EQ(E_NOTIMPL, handler.OnStartBinding(0, nullptr));
+TEST(PackageTransfer, RedirectAddressesAreResolvedAgainstTheAddressAskedFor) {
+    const struct {
+        const wchar_t* base;
+        const wchar_t* location;
+        const wchar_t* resolved;
+    } cases[] = {
+        {L"https://a.test/x/y.zip", L"https://b.test/z.zip", L"https://b.test/z.zip"},
+        {L"https://a.test/x/y.zip", L"http://b.test:81/z.zip", L"http://b.test:81/z.zip"},
+        {L"https://a.test:8443/x/y.zip", L"/other/z.zip", L"https://a.test:8443/other/z.zip"},
+        {L"http://a.test/x/y.zip?q=1", L"z.zip", L"http://a.test/x/z.zip"},
+        {L"http://a.test", L"z.zip", L"http://a.test/z.zip"},
+        {L"https://a.test/x/y.zip", L"//c.test/z.zip", L"https://c.test/z.zip"},
+        {L"https://a.test/x/y.zip", L"", L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(std::wstring(c.resolved), ResolveLocation(c.base, c.location))
+            << WideToUtf8(c.base) << " + " << WideToUtf8(c.location);
 }
 
 }  // namespace

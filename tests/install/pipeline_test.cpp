@@ -129,6 +129,22 @@ TEST_F(PipelineTest, WorkFolderThatCannotBeCreatedFailsTheRun) {
     EXPECT_NE(std::string::npos, Logged().find("Eerror: Creating work folder failed with error 3 (0x0003)"))
         << Logged();
     EXPECT_EQ(exit_code::kInstallFailure, pipeline.ExitCode());
+    pipeline.Close();
+    EXPECT_NE(std::string::npos, Logged().find("Eerror: The installation failed with error 3 (0x0003)"))
+        << "the outcome carries the system error to the log: " << Logged();
+}
+
+TEST_F(PipelineTest, WorkFolderPathThatIsAFileIsReportedAsOne) {
+    TestFolder folder(L"work-file");
+    const std::wstring blocker = folder.Path() + L"\\QuorVel";
+    CloseHandle(CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    host.workFolder = blocker + L"\\";
+    InstallationPipeline pipeline(host);
+    pipeline.StartInstallation();
+    EXPECT_EQ(std::vector<UINT>{WM_INSTALL_FAILED}, host.TakePosted()) << "no download started";
+    EXPECT_NE(std::string::npos, Logged().find("QuorVel is a file, not a folder.")) << Logged();
+    EXPECT_EQ(std::string::npos, Logged().find("Check your Internet connection.")) << Logged();
+
 }
 
 }  // namespace

@@ -187,3 +187,24 @@ TEST(CancelSignal, ItsEventIsSetByTheRequest) {
 #endif
 
 }  // namespace
+
+namespace {
+TEST(SchemeDowngrade, AnHttpsAddressMayOnlyBeRedirectedToHttps) {
+    const struct {
+        const char* from;
+        const char* to;
+        bool downgrade;
+    } cases[] = {
+        {"https://a.test/x.zip", "https://cdn.test/x.zip", false},
+        {"https://a.test/x.zip", "HTTPS://cdn.test:8443/x.zip", false},
+        {"https://a.test/x.zip", "http://cdn.test/x.zip", true},
+        {"HTTPS://a.test/x.zip", "http://a.test/x.zip", true},
+        {"https://a.test/x.zip", "ftp://a.test/x.zip", true},
+        {"https://a.test/x.zip", "httpsx://a.test/x.zip", true},
+        {"https://a.test/x.zip", "/relative/x.zip", true},
+        {"http://a.test/x.zip", "http://b.test:81/x.zip", false},
+        {"http://a.test/x.zip", "https://b.test/x.zip", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.downgrade, IsSchemeDowngrade(c.from, c.to)) << c.from << " -> " << c.to;
+}
+}  // namespace

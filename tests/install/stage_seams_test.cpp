@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/text.h"
@@ -67,7 +68,12 @@ TEST_F(DownloadStageTest, EndsAsTheTransferSays) {
         fresh.seams.transfer = [&](const TransferRequest& request) {
             files.push_back(request.file);
             if (c.cancelDuringTransfer) fresh.cancel.Request();
-            return TransferResult{c.complete, "no route"};
+            TransferResult result;
+            result.outcome.kind = c.complete ? AttemptOutcome::Kind::Succeeded
+                                  : c.cancelDuringTransfer ? AttemptOutcome::Kind::Cancelled
+                                                           : AttemptOutcome::Kind::Permanent;
+            result.failure = "no route";
+            return result;
         };
         const size_t start = TestLog::Text().size();
         DownloadStage(fresh);
@@ -79,6 +85,77 @@ TEST_F(DownloadStageTest, EndsAsTheTransferSays) {
                   fresh.TakeFailure())
             << c.name;
     }
+}
+
+// Scripted attempts: the kinds in order, the pauses the stage asked for.
+struct ScriptedTransfer {
+    std::vector<AttemptOutcome::Kind> kinds;
+    std::vector<int> attempts;
+    std::vector<long long> pauses;
+
+    void Install(RunContext& run) {
+        run.seams.transfer = [this](const TransferRequest& request) {
+            attempts.push_back(request.attempt);
+            TransferResult result;
+            result.outcome.kind = kinds.at(attempts.size() - 1);
+            result.outcome.reason = "reason " + std::to_string(request.attempt);
+            result.failure = "failure " + std::to_string(request.attempt);
+            return result;
+        };
+        run.seams.pause = [this](std::chrono::milliseconds delay) {
+            pauses.push_back(delay.count());
+            return true;
+        };
+    }
+};
+
+TEST_F(DownloadStageTest, TransientFailuresAreRetriedWithWarningsAndTheLastFailureIsShown) {
+    using Kind = AttemptOutcome::Kind;
+    const struct {
+        const char* name;
+        std::vector<Kind> kinds;
+        std::vector<long long> pauses;
+        std::vector<UINT> posted;
+        int warnings;
+        const char* shown;
+    } cases[] = {
+        {"drop, then success", {Kind::Transient, Kind::Succeeded}, {2000},
+         {WM_DOWNLOAD_RETRY, WM_DOWNLOAD_DONE}, 1, ""},
+        {"always busy", {Kind::Transient, Kind::Transient, Kind::Transient, Kind::Transient}, {2000, 4000, 8000},
+         {WM_DOWNLOAD_RETRY, WM_DOWNLOAD_RETRY, WM_DOWNLOAD_RETRY, WM_INSTALL_FAILED}, 4,
+         "failure 4\nCheck your Internet connection."},
+        {"busy, then not found", {Kind::Transient, Kind::Permanent}, {2000}, {WM_DOWNLOAD_RETRY, WM_INSTALL_FAILED}, 2,
+         "failure 2\nCheck your Internet connection."},
+    };
+    for (const auto& c : cases) {
+        RunContext fresh;
+        fresh.window = run.window;
+        fresh.packagePath = L"C:\\Temp\\QuorVel\\Installer.zip";
+        ScriptedTransfer script{c.kinds, {}, {}};
+        script.Install(fresh);
+        const size_t start = TestLog::Text().size();
+        DownloadStage(fresh);
+        const std::string logged = TestLog::Text().substr(start);
+        EXPECT_EQ(c.pauses, script.pauses) << c.name;
+        EXPECT_EQ(c.posted, TakePosted()) << c.name;
+        EXPECT_EQ(c.warnings, TestLog::Count(logged, "Warning: Download attempt ")) << c.name << logged;
+        EXPECT_NE(std::string::npos, logged.find("Warning: Download attempt 1 of 4 failed: reason 1")) << logged;
+        EXPECT_EQ(c.shown, fresh.TakeFailure()) << c.name;
+    }
+}
+
+TEST_F(DownloadStageTest, ACancelDuringThePauseEndsTheDownloadQuietly) {
+    ScriptedTransfer script{{AttemptOutcome::Kind::Transient, AttemptOutcome::Kind::Succeeded}, {}, {}};
+    script.Install(run);
+    run.packagePath = L"C:\\Temp\\QuorVel\\Installer.zip";
+    run.seams.pause = [this](std::chrono::milliseconds) {
+        std::thread([this] { run.cancel.Request(); }).join();
+        return !run.cancel.WaitFor(std::chrono::seconds(60));
+    };
+    DownloadStage(run);
+    EXPECT_EQ(std::vector<int>{1}, script.attempts);
+    EXPECT_EQ(std::vector<UINT>{}, TakePosted());
+    EXPECT_NE(std::string::npos, Logged().find("Note: Downloading canceled")) << Logged();
 }
 
 using SetupStageTest = StageTest;
