@@ -29,6 +29,7 @@ public:
     void SetStatusText(std::wstring text) override { statusTexts.push_back(text); }
     void ShowCancelButton() override { ++cancelButtonShown; }
     void ShowFailure(const std::string& message) override { failures.push_back(message); }
+    std::wstring WorkFolder() const override { return workFolder; }
 
     // The messages posted to the window so far, removed from its queue.
     std::vector<UINT> TakePosted() {
@@ -39,6 +40,7 @@ public:
     }
 
     RunChoices choices;
+    std::wstring workFolder;  // the log's folder; empty: nothing to check
     std::vector<std::wstring> statusTexts;
     int cancelButtonShown = 0;
     std::vector<std::string> failures;
@@ -144,7 +146,7 @@ TEST_F(PipelineTest, WorkFolderPathThatIsAFileIsReportedAsOne) {
     EXPECT_EQ(std::vector<UINT>{WM_INSTALL_FAILED}, host.TakePosted()) << "no download started";
     EXPECT_NE(std::string::npos, Logged().find("QuorVel is a file, not a folder.")) << Logged();
     EXPECT_EQ(std::string::npos, Logged().find("Check your Internet connection.")) << Logged();
-
+    pipeline.Close();
 }
 
 }  // namespace
