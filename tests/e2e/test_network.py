@@ -139,7 +139,7 @@ class NetworkTest(PipelineTest):
             run, out = self.run_silent()
             self.assertAttempts(server, 1)
         self.assertExit(harness.EXIT_INSTALL_FAILURE, run)
-        self.assertIn("\r\nFailed to extract files.\r\n", out)
+        self.assertIn("\r\nThe downloaded package is not authentic.\r\n", out)
         self.assertNothingRun()
 
     # --- the window during a long wait --------------------------------------------------------

@@ -443,7 +443,12 @@ class PipelineTest(harness.WineTestCase):
         self.assertIn("Downloading canceled", notes)
         self.assertEqual("Main window destroyed, exiting...", notes[-1])
         self.assertNothingRun()
-        self.assertNoExtractionFolder()
+        # The transfer the silent server holds is left behind with its part file open, so the run
+        # folder may stay with that part file alone (the next run's start removes it); nothing
+        # was unpacked.
+        for folder in harness.run_folders():
+            self.assertEqual([], [n for n in os.listdir(folder) if not n.startswith("Installer.zip.part")],
+                             f"left in {folder}")
 
     def test_cancel_during_the_extraction(self):
         package = self.package()
