@@ -64,6 +64,25 @@ std::vector<std::string> LinesOf(const std::string& message) {
     return lines;
 }
 
+// The log lives in the user's own temporary folder, which any program of the user can change, while
+// this process may run elevated. So the log is never written through a link: a folder that is a
+// link (junction, symbolic link) is not used, and whatever stands at the file's name is removed as
+// a name first (a link goes, its target stays), so the log is always a file of its own.
+bool MayReplaceLogFile(const std::filesystem::path& file) {
+#ifdef _WIN32
+    const DWORD folder = GetFileAttributesW(file.parent_path().c_str());
+    if (folder != INVALID_FILE_ATTRIBUTES &&
+        ((folder & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (folder & FILE_ATTRIBUTE_DIRECTORY) == 0))
+        return false;
+    if (DeleteFileW(file.c_str())) return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+#else
+    (void)file;
+    return true;
+#endif
+}
+
 }  // namespace
 
 void Logger::Open(std::wstring path) {
@@ -75,6 +94,7 @@ void Logger::Open(std::wstring path) {
     std::error_code ignored;
     if (file.has_parent_path() && !std::filesystem::exists(file.parent_path(), ignored))
         std::filesystem::create_directory(file.parent_path(), ignored);
+    if (!MayReplaceLogFile(file)) return;
     m_stream.open(file, std::ios::out | std::ios::trunc);
 }
 

@@ -162,6 +162,18 @@ class SafetyTest(PipelineTest):
         self.assertOnlyThePackagesProgramsRan()
         self.assertVictimUntouched()
 
+    def test_a_link_at_the_logs_name_does_not_reach_its_target(self):
+        linux_work, _ = work_folder()
+        os.makedirs(linux_work, exist_ok=True)
+        log = os.path.join(linux_work, harness.LOG_NAME)
+        if os.path.lexists(log):
+            os.remove(log)
+        os.link(os.path.join(self.victim, "precious.txt"), log)  # the user's hard link to a file not theirs
+        run = harness.run_program(self.program("QuorVelSetup.exe"), ["--version"])
+        self.assertExit(harness.EXIT_SUCCESS, run)
+        self.assertVictimUntouched()
+        self.assertIn("Main window destroyed, exiting...", [m for _, m in log_entries()])
+
     # --- the new place: the run folders ------------------------------------------------------
 
     def test_abandoned_run_folders_go_owned_ones_and_links_stay(self):
