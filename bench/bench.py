@@ -43,12 +43,23 @@ def tools(qv_unzip):
     }
 
 
-def gather_sources(dest, size_mb):
-    """Copies regular files from the machine into dest until about size_mb MB (each below 24 MB)."""
+def fresh_source_folder(dest):
+    """Empties dest for a new source set; False when a finished set is already there."""
     if os.path.isfile(os.path.join(dest, ".complete")):
-        return
+        return False
     shutil.rmtree(dest, ignore_errors=True)
     os.makedirs(dest)
+    return True
+
+
+def mark_complete(dest):
+    open(os.path.join(dest, ".complete"), "w").close()
+
+
+def gather_sources(dest, size_mb):
+    """Copies regular files from the machine into dest until about size_mb MB (each below 24 MB)."""
+    if not fresh_source_folder(dest):
+        return
     budget = size_mb * 1_000_000
     # Interleave the source folders so that the mix holds binaries and text alike.
     walkers = [sorted_files(top) for top in SOURCES if os.path.isdir(top)]
@@ -66,7 +77,7 @@ def gather_sources(dest, size_mb):
             os.makedirs(os.path.dirname(target), exist_ok=True)
             shutil.copyfile(path, target)
             total += size
-    open(os.path.join(dest, ".complete"), "w").close()
+    mark_complete(dest)
 
 
 def sorted_files(top):
@@ -79,23 +90,20 @@ def sorted_files(top):
 
 
 def small_files(dest, count):
-    if os.path.isfile(os.path.join(dest, ".complete")):
+    if not fresh_source_folder(dest):
         return
-    shutil.rmtree(dest, ignore_errors=True)
     for i in range(count):
         folder = os.path.join(dest, "d%03d" % (i // 100))
         os.makedirs(folder, exist_ok=True)
         with open(os.path.join(folder, "f%05d.txt" % i), "w") as f:
             f.write(("entry %d of many small files\n" % i) * (20 + i % 50))
-    open(os.path.join(dest, ".complete"), "w").close()
+    mark_complete(dest)
 
 
 def many_block_source(dest, size_mb):
     """One large text file (the source tree's text files, concatenated) for a bzip2 entry of many blocks."""
-    if os.path.isfile(os.path.join(dest, ".complete")):
+    if not fresh_source_folder(dest):
         return
-    shutil.rmtree(dest, ignore_errors=True)
-    os.makedirs(dest)
     budget = size_mb * 1_000_000
     written = 0
     with open(os.path.join(dest, "large.txt"), "wb") as out:
@@ -107,7 +115,7 @@ def many_block_source(dest, size_mb):
                     data = f.read(budget - written)
                 out.write(data)
                 written += len(data)
-    open(os.path.join(dest, ".complete"), "w").close()
+    mark_complete(dest)
 
 
 def false_marker_package(package, size_mb=3):
