@@ -21,6 +21,7 @@
 #include "zip/entry_spans.h"
 #include "zip/methods.h"
 #include "zip/printable_name.h"
+#include "zip/scratch_buffer.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_archive_entry.h"
 
@@ -41,7 +42,7 @@ enum class EntryOutcome {
 
 struct Extraction {
     fs::path folder;
-    std::vector<char> buffer = std::vector<char>(kOutputBuffer);
+    ScratchBuffer buffer = ScratchBuffer(kOutputBuffer);
     const CancelTest& cancelRequested;
 
     bool Cancelled() const { return cancelRequested && cancelRequested(); }
@@ -226,7 +227,7 @@ ExtractionResult ExtractEntries(const std::wstring& packagePath, const fs::path&
     const auto total = static_cast<std::uint32_t>(archive->EntryCount());
     Log(LogLevel::Note, "Unzipping ", total, " entries");
     if (total == 0 || !PackageIsSound(*archive, packageName, folder)) return {};
-    Extraction run{folder, std::vector<char>(kOutputBuffer), cancelRequested};
+    Extraction run{folder, ScratchBuffer(kOutputBuffer), cancelRequested};
     EntryReadAhead readAhead(archive, total > 1 ? OpenSecondReader(packagePath) : nullptr);
     std::uint32_t notWritten = 0;
     for (std::uint32_t i = 0; i < total; ++i) {

@@ -22,6 +22,7 @@
 
 #include "zip/bzip2_blocks.h"
 #include "zip/compression_interface.h"
+#include "zip/scratch_buffer.h"
 
 struct bzip2_decoder_properties : decoder_properties_basic {};
 
@@ -48,7 +49,7 @@ struct BlockJob {
             initialised = true;
             codec.next_in = stream.data();
             codec.avail_in = static_cast<unsigned int>(stream.size());
-            output.resize(kBlockOutput);
+            output = ScratchBuffer(kBlockOutput);
         }
         if (!initialised) return State::Failed;
         while (filled < output.size()) {
@@ -78,7 +79,7 @@ struct BlockJob {
     bz_stream codec{};
     bool started = false;
     bool initialised = false;
-    std::vector<char> output;
+    ScratchBuffer output;
     std::size_t filled = 0;
     std::size_t read = 0;
     State state = State::Waiting;
