@@ -176,6 +176,12 @@ def measure_round(package, tool_commands, out_root, samples, expect_failure=Fals
     shutil.rmtree(os.path.join(out_root, "out"), ignore_errors=True)
 
 
+def ratio(value, peers):
+    """value over the least of peers; tools that fail at once can take no measurable time."""
+    least = min(peers, default=0)
+    return "%.2f" % (value / least) if least > 0 else "n/a"
+
+
 def load_average():
     with open("/proc/loadavg") as f:
         return float(f.read().split()[0])
@@ -253,9 +259,9 @@ def main():
                 print("| %s | %.0f | %s | failed/unsupported | | | | | |" % (label, size_mb, tool))
                 continue
             wall, cpu = medians[tool]
-            print("| %s | %.0f | %s | %.3f | %s | %.2f | %.2f | %.2f | %.1f |" % (
-                label, size_mb, tool, wall, " ".join("%.2f" % r[0] for r in runs), wall / min(peer_wall), cpu,
-                cpu / min(peer_cpu), max(r[2] for r in runs) / 1024))
+            print("| %s | %.0f | %s | %.3f | %s | %s | %.2f | %s | %.1f |" % (
+                label, size_mb, tool, wall, " ".join("%.2f" % r[0] for r in runs), ratio(wall, peer_wall), cpu,
+                ratio(cpu, peer_cpu), max(r[2] for r in runs) / 1024))
         print("| %s: load average before each round: %s |||||||||" % (label, " ".join("%.1f" % l for l in loads)))
         sys.stdout.flush()
 

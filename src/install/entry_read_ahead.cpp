@@ -1,5 +1,7 @@
 #include "install/entry_read_ahead.h"
 
+#include <algorithm>
+
 #include "zip/entry_data_chain.h"
 #include "zip/methods.h"
 #include "zip/zip_archive.h"
@@ -26,12 +28,29 @@ std::optional<std::string> Decode(const ZipArchiveEntry& entry, std::istream& so
 
 }  // namespace
 
-EntryReadAhead::EntryReadAhead(std::shared_ptr<ZipArchive> archive, std::unique_ptr<std::istream> source)
-    : m_archive(std::move(archive)), m_source(std::move(source)) {
-    if (!m_archive || !m_source || m_archive->EntryCount() < 2) return;
-    try {
-        m_helper = std::thread([this] { Run(); });
-    } catch (const std::exception&) {  // no thread: the loop decodes every entry itself
+std::size_t EntryReadAhead::DefaultHelperCount() {
+    return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+}
+
+EntryReadAhead::EntryReadAhead(std::shared_ptr<ZipArchive> archive, const SourceOpener& openSource, std::size_t helpers)
+    : m_archive(std::move(archive)) {
+    if (!m_archive || !openSource || m_archive->EntryCount() < 2) return;
+    for (std::size_t i = 0; i < helpers; ++i) {
+        std::unique_ptr<std::istream> source = openSource();
+        if (!source) break;
+        std::istream& reader = *source;
+        m_sources.push_back(std::move(source));
+        try {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                ++m_running;
+            }
+            m_helpers.emplace_back([this, &reader] { Run(reader); });
+        } catch (const std::exception&) {  // no thread: the others (or the loop) decode the rest
+            std::lock_guard<std::mutex> lock(m_mutex);
+            --m_running;
+            break;
+        }
     }
 }
 
@@ -41,17 +60,18 @@ EntryReadAhead::~EntryReadAhead() {
         m_stop = true;
     }
     m_changed.notify_all();
-    if (m_helper.joinable()) m_helper.join();
+    for (std::thread& helper : m_helpers) helper.join();
 }
 
 bool EntryReadAhead::Eligible(std::uint32_t index) const {
     const auto entry = m_archive->EntryAt(index);
-    return !entry->IsDirectoryEntry() && entry->UncompressedSize() > 0 && entry->UncompressedSize() <= kLargestEntry &&
+    const std::uint64_t largest = entry->MethodId() == MethodIdOf(Bzip2MethodDescriptor()) ? kLargestBzip2Entry : kLargestEntry;
+    return !entry->IsDirectoryEntry() && entry->UncompressedSize() > 0 && entry->UncompressedSize() <= largest &&
            (entry->FlagBits() & kFlagEncrypted) == 0 && entry->LoadedDataOffset() &&
            (entry->MethodId() == 0 || MethodForId(entry->MethodId()) != nullptr);
 }
 
-void EntryReadAhead::Run() {
+void EntryReadAhead::Run(std::istream& source) {
     const auto count = static_cast<std::uint32_t>(m_archive->EntryCount());
     for (;;) {
         std::uint32_t index = 0;
@@ -62,30 +82,30 @@ void EntryReadAhead::Run() {
             m_next = std::max(m_next, m_loopAt + 1);
             while (m_next < count && !Eligible(m_next)) ++m_next;
             if (m_stop || m_next >= count) {
-                m_finished = true;
+                --m_running;
                 m_changed.notify_all();
                 return;
             }
             index = m_next++;
-            m_decoding = index;
+            m_decoding.insert(index);
         }
         std::optional<std::string> data;
         try {
-            data = Decode(*m_archive->EntryAt(index), *m_source);
+            data = Decode(*m_archive->EntryAt(index), source);
         } catch (const std::exception&) {  // no memory for it: the loop decodes it itself
         }
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_bytesHeld += data ? data->size() : 0;
             m_done[index] = std::move(data);
-            m_decoding.reset();
+            m_decoding.erase(index);
         }
         m_changed.notify_all();
     }
 }
 
 std::optional<std::string> EntryReadAhead::Take(std::uint32_t index) {
-    if (!m_helper.joinable()) return std::nullopt;
+    if (m_helpers.empty()) return std::nullopt;
     std::unique_lock<std::mutex> lock(m_mutex);
     m_loopAt = index;
     // Entries the loop has passed are of no use any more.
@@ -93,7 +113,7 @@ std::optional<std::string> EntryReadAhead::Take(std::uint32_t index) {
         m_bytesHeld -= it->second ? it->second->size() : 0;
         it = m_done.erase(it);
     }
-    m_changed.wait(lock, [&] { return m_decoding != index; });
+    m_changed.wait(lock, [&] { return m_decoding.count(index) == 0; });
     std::optional<std::string> data;
     const auto found = m_done.find(index);
     if (found != m_done.end()) {
@@ -107,7 +127,7 @@ std::optional<std::string> EntryReadAhead::Take(std::uint32_t index) {
 }
 
 void EntryReadAhead::WaitUntilIdle() {
-    if (!m_helper.joinable()) return;
+    if (m_helpers.empty()) return;
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_finished || (m_bytesHeld >= kMostBytesHeld && !m_decoding); });
+    m_changed.wait(lock, [&] { return m_running == 0 || (m_bytesHeld >= kMostBytesHeld && m_decoding.empty()); });
 }

@@ -1,20 +1,24 @@
 #pragma once
-// Decodes small file entries ahead of the extraction loop on a second thread, so that two
-// entries are decoded at once. The helper shares the loop's archive directory (read once) but
-// reads the package through a stream of its own, and only fills memory: the loop still writes,
-// checks, logs and reports every entry in order, and whatever the helper holds when the loop
-// ends is dropped. Every entry's local header must have been read before (FindOverlappingEntries
-// does that): the helper reads entries, it never changes them.
+// Decodes small file entries ahead of the extraction loop on helper threads, one per core, so
+// that several entries are decoded at once while the loop writes. The helpers share the loop's
+// archive directory (read once) but each reads the package through a stream of its own, and
+// they only fill memory: the loop still writes, checks, logs and reports every entry in order,
+// and whatever the helpers hold when the loop ends is dropped. Every entry's local header must
+// have been read before (FindOverlappingEntries does that): helpers read entries, they never
+// change them.
 
 #include <condition_variable>
-#include <istream>
 #include <cstdint>
+#include <functional>
+#include <istream>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 class ZipArchive;
 
@@ -22,38 +26,48 @@ class EntryReadAhead {
 public:
     // Entries up to this size are decoded ahead; larger ones are left to the loop.
     static constexpr std::uint32_t kLargestEntry = 4u << 20;
-    // Decoded data held for the loop at most (besides the entry being decoded).
+    // bzip2 entries only up to one block (a block holds at least 900,000 bytes of data): each
+    // larger one decodes its blocks on several threads already, and with them in flight at once
+    // in every helper, memory would grow with the cores.
+    static constexpr std::uint32_t kLargestBzip2Entry = 900000;
+    // Decoded data held for the loop at most (besides the entries being decoded).
     static constexpr std::size_t kMostBytesHeld = 2u << 20;
+    // Opens another reader of the package; null when it cannot.
+    using SourceOpener = std::function<std::unique_ptr<std::istream>()>;
 
-    // Starts the helper reading |source| (a second reader of the package); does nothing when
-    // either is null.
-    EntryReadAhead(std::shared_ptr<ZipArchive> archive, std::unique_ptr<std::istream> source);
+    // One helper per core (at most four).
+    static std::size_t DefaultHelperCount();
+
+    // Starts up to |helpers| helpers, each reading the package through a stream |openSource|
+    // gives it; a helper whose stream cannot be opened is not started.
+    EntryReadAhead(std::shared_ptr<ZipArchive> archive, const SourceOpener& openSource,
+                   std::size_t helpers = DefaultHelperCount());
     ~EntryReadAhead();
     EntryReadAhead(const EntryReadAhead&) = delete;
     EntryReadAhead& operator=(const EntryReadAhead&) = delete;
 
-    // The loop is at entry |index|: its data as the helper decoded it (up to the stored size and
-    // one byte more, so that excess shows), waiting for the helper when it is decoding it; empty
-    // when the helper has not decoded it, and then never will.
+    // The loop is at entry |index|: its data as a helper decoded it (up to the stored size and
+    // one byte more, so that excess shows), waiting for the helper that is decoding it; empty
+    // when no helper has decoded it, and then none ever will.
     std::optional<std::string> Take(std::uint32_t index);
-    // Waits until the helper can do no more for now: every entry ahead is decoded or the held
-    // bytes are at their limit (tests use it to know what the helper holds).
+    // Waits until the helpers can do no more for now: every entry ahead is decoded or the held
+    // bytes are at their limit (tests use it to know what the helpers hold).
     void WaitUntilIdle();
 
 private:
-    void Run();
+    void Run(std::istream& source);
     bool Eligible(std::uint32_t index) const;
 
     std::shared_ptr<ZipArchive> m_archive;
-    std::unique_ptr<std::istream> m_source;
+    std::vector<std::unique_ptr<std::istream>> m_sources;  // one per helper
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::map<std::uint32_t, std::optional<std::string>> m_done;  // empty optional: could not open
     std::size_t m_bytesHeld = 0;
     std::uint32_t m_loopAt = 0;
     std::uint32_t m_next = 0;
-    std::optional<std::uint32_t> m_decoding;
+    std::set<std::uint32_t> m_decoding;
+    std::size_t m_running = 0;  // helpers that have not finished
     bool m_stop = false;
-    bool m_finished = false;
-    std::thread m_helper;  // last: started after everything above exists
+    std::vector<std::thread> m_helpers;  // last: started after everything above exists
 };

@@ -184,7 +184,7 @@ std::shared_ptr<ZipArchive> OpenPackage(const std::wstring& packagePath) {
     }
 }
 
-// A second reader of the package for the read-ahead; without it the loop decodes alone.
+// Another reader of the package for a read-ahead helper; without any the loop decodes alone.
 std::unique_ptr<std::istream> OpenSecondReader(const std::wstring& packagePath) {
     auto file = std::make_unique<std::ifstream>(NativeFolderPath(packagePath), std::ios::in | std::ios::binary);
     if (!file->is_open()) return nullptr;
@@ -228,7 +228,7 @@ ExtractionResult ExtractEntries(const std::wstring& packagePath, const fs::path&
     Log(LogLevel::Note, "Unzipping ", total, " entries");
     if (total == 0 || !PackageIsSound(*archive, packageName, folder)) return {};
     Extraction run{folder, ScratchBuffer(kOutputBuffer), cancelRequested};
-    EntryReadAhead readAhead(archive, total > 1 ? OpenSecondReader(packagePath) : nullptr);
+    EntryReadAhead readAhead(archive, [&packagePath] { return OpenSecondReader(packagePath); });
     std::uint32_t notWritten = 0;
     for (std::uint32_t i = 0; i < total; ++i) {
         const EntryOutcome outcome = ExtractEntry(*archive->EntryAt(i), run, readAhead.Take(i));

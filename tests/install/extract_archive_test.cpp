@@ -421,7 +421,7 @@ TEST_F(Extraction, CancelWithinALargeEntryRemovesItsFile) {
     EXPECT_FALSE(fs::exists(m_out / "large.bin"));
 }
 
-// The helper decodes small entries ahead, each up to its stored size and one byte more, so that
+// The helpers decode small entries ahead, each up to its stored size and one byte more, so that
 // data going on past its size is still seen by the loop.
 TEST_F(Extraction, ReadAheadDecodesSmallEntriesWithOneByteMore) {
     BuiltArchive built;
@@ -435,16 +435,19 @@ TEST_F(Extraction, ReadAheadDecodesSmallEntriesWithOneByteMore) {
     WriteFileBytes(package, BuildZip(built));
     const auto archive = ZipArchive::OpenFromFile(WidePath(package));
     for (std::size_t i = 0; i < archive->EntryCount(); ++i) archive->EntryAt(i)->LoadLocalHeader();
-    EntryReadAhead readAhead(archive, std::make_unique<std::ifstream>(package, std::ios::binary));
-    readAhead.WaitUntilIdle();
-    EXPECT_FALSE(readAhead.Take(0).has_value()) << "never the entry the loop is at";
-    const auto text = readAhead.Take(1);
-    ASSERT_TRUE(text.has_value());
-    EXPECT_TRUE(*text == SampleText(20000));
-    const auto more = readAhead.Take(2);
-    ASSERT_TRUE(more.has_value());
-    EXPECT_EQ(more->size(), 5001u);
-    for (std::uint32_t skipped : {3u, 4u, 5u}) EXPECT_FALSE(readAhead.Take(skipped).has_value()) << skipped;
+    for (const std::size_t helpers : {1u, 3u}) {
+        SCOPED_TRACE(helpers);
+        EntryReadAhead readAhead(archive, [&] { return std::make_unique<std::ifstream>(package, std::ios::binary); }, helpers);
+        readAhead.WaitUntilIdle();
+        EXPECT_FALSE(readAhead.Take(0).has_value()) << "never the entry the loop is at";
+        const auto text = readAhead.Take(1);
+        ASSERT_TRUE(text.has_value());
+        EXPECT_TRUE(*text == SampleText(20000));
+        const auto more = readAhead.Take(2);
+        ASSERT_TRUE(more.has_value());
+        EXPECT_EQ(more->size(), 5001u);
+        for (std::uint32_t skipped : {3u, 4u, 5u}) EXPECT_FALSE(readAhead.Take(skipped).has_value()) << skipped;
+    }
 
     // Through the extraction: the longer entry fails however it was decoded.
     const ExtractionRun run = Extract(package, m_out);
