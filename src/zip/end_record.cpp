@@ -48,12 +48,18 @@ std::vector<Candidate> CandidatesIn(std::istream& in, std::streamoff first, std:
     in.read(block.data(), static_cast<std::streamsize>(block.size()));
     block.resize(static_cast<std::size_t>(in.gcount()));
     std::vector<Candidate> found;
-    for (std::streamoff p = last; p >= first; --p) {
-        const auto at = static_cast<std::size_t>(p - first);
-        if (at + kFixedSize > block.size() || !std::equal(kSignature, kSignature + 4, block.begin() + static_cast<std::ptrdiff_t>(at)))
-            continue;
-        const Fit fit = Judge(block.substr(at, kFixedSize), p, size);
-        if (fit != Fit::None) found.push_back({p, fit});
+    const std::string signature(kSignature, sizeof kSignature);
+    // Searched backwards for the signature rather than tested at every byte.
+    for (std::size_t from = static_cast<std::size_t>(last - first);;) {
+        const std::size_t at = block.rfind(signature, from);
+        if (at == std::string::npos) break;
+        if (at + kFixedSize <= block.size()) {
+            const std::streamoff p = first + static_cast<std::streamoff>(at);
+            const Fit fit = Judge(block.substr(at, kFixedSize), p, size);
+            if (fit != Fit::None) found.push_back({p, fit});
+        }
+        if (at == 0) break;
+        from = at - 1;
     }
     return found;
 }

@@ -27,9 +27,11 @@ namespace fs = std::filesystem;
 
 // Enough to pass every decoder's block boundaries while keeping each input fast.
 constexpr std::uint64_t kMostBytesPerEntry = std::uint64_t(1) << 20;
-constexpr std::uint64_t kMostBytesPerInput = std::uint64_t(8) << 20;
+constexpr std::uint64_t kMostBytesPerInput = std::uint64_t(4) << 20;
 // ExtractArchive writes what it extracts; larger declared totals are left to the reader part.
-constexpr std::uint64_t kMostBytesExtracted = std::uint64_t(16) << 20;
+// Above one bzip2 output window, so that a full window is reached, and small enough to keep
+// each input to a few milliseconds.
+constexpr std::uint64_t kMostBytesExtracted = std::uint64_t(4) << 20;
 
 std::uint64_t Drain(std::istream& data, std::uint64_t limit) {
     char block[32768];
