@@ -35,23 +35,27 @@ std::size_t EntryReadAhead::DefaultHelperCount() {
 EntryReadAhead::EntryReadAhead(std::shared_ptr<ZipArchive> archive, const SourceOpener& openSource, std::size_t helpers)
     : m_archive(std::move(archive)) {
     if (!m_archive || !openSource || m_archive->EntryCount() < 2) return;
-    for (std::size_t i = 0; i < helpers; ++i) {
-        std::unique_ptr<std::istream> source = openSource();
-        if (!source) break;
-        std::istream& reader = *source;
-        m_sources.push_back(std::move(source));
-        try {
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                ++m_running;
-            }
-            m_helpers.emplace_back([this, &reader] { Run(reader); });
-        } catch (const std::exception&) {  // no thread: the others (or the loop) decode the rest
-            std::lock_guard<std::mutex> lock(m_mutex);
-            --m_running;
-            break;
+    try {
+        for (std::size_t i = 0; i < helpers; ++i) {
+            std::unique_ptr<std::istream> source = openSource();
+            if (!source) return;
+            m_sources.push_back(std::move(source));
+            if (!StartHelper(*m_sources.back())) return;
         }
+    } catch (const std::exception&) {  // no memory for another reader: the helpers started do the work
     }
+}
+
+bool EntryReadAhead::StartHelper(std::istream& source) {
+    // Held while the thread starts: its first lock waits, so it is counted before it can finish.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    try {
+        m_helpers.emplace_back([this, &source] { Run(source); });
+    } catch (const std::exception&) {  // no thread: the others (or the loop) decode the rest
+        return false;
+    }
+    ++m_running;
+    return true;
 }
 
 EntryReadAhead::~EntryReadAhead() {

@@ -55,6 +55,7 @@ public:
     void WaitUntilIdle();
 
 private:
+    bool StartHelper(std::istream& source);
     void Run(std::istream& source);
     bool Eligible(std::uint32_t index) const;
 
