@@ -7,12 +7,14 @@
 #include "common/log.h"
 #include "common/system_error_text.h"
 #include "common/text.h"
-#include "install/build_choice.h"
-#include "install/cleanup.h"
-#include "install/download_stage.h"
-#include "install/extract_stage.h"
+#include "install/download/build_choice.h"
+#include "install/run_folder/cleanup.h"
+#include "install/download/download_stage.h"
+#include "install/download/package_transfer.h"
+#include "install/extract/extract_stage.h"
 #include "install/run_paths.h"
-#include "install/setup_stage.h"
+#include "install/setup/process_start.h"
+#include "install/setup/setup_stage.h"
 #include "install/ui_thread_wait.h"
 #include "install/window_messages.h"
 
@@ -39,7 +41,11 @@ std::string PrepareWorkFolder(const std::wstring& folder, DWORD& error) {
 }  // namespace
 
 InstallationPipeline::InstallationPipeline(StageHost& host, std::wstring runFolderParent)
-    : m_host(host), m_runFolderParent(std::move(runFolderParent)) {}
+    : m_host(host), m_runFolderParent(std::move(runFolderParent)) {
+    // The real network and process start; tests replace them through Run().seams.
+    m_run.seams.transfer = TransferPackage;
+    m_run.seams.startProcess = StartSetupProcess;
+}
 
 InstallationPipeline::~InstallationPipeline() {
     // The close handling has joined the last worker; this only guards an abnormal end.

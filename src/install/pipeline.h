@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "install/private_folder.h"
+#include "install/run_folder/private_folder.h"
 #include "common/unique_handle.h"
 #include "install/run_context.h"
 #include "install/stage_host.h"

@@ -6,19 +6,7 @@
 #include "install/run_paths.h"
 #include "install/window_messages.h"
 
-namespace {
-bool StartProcess(const std::wstring& program, wchar_t* commandLine, const std::wstring& folder,
-                  PROCESS_INFORMATION& started) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    return CreateProcessW(program.c_str(), commandLine, nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &started) != FALSE;
-}
-}  // namespace
-
 RunContext::RunContext() {
-    seams.transfer = TransferPackage;
-    seams.startProcess = StartProcess;
     seams.pause = [this](std::chrono::milliseconds delay) { return !cancel.WaitFor(delay); };
 }
 

@@ -16,34 +16,13 @@
 
 #include "install/cancel_signal.h"
 #include "install/child_process_slot.h"
-#include "install/package_transfer.h"
-#include "install/run_state.h"
-#include "install/stall_watch.h"
+#include "install/run_outcome.h"
+#include "install/run_seams.h"
 #include "install/stage_host.h"
-
-// The download's pauses and limits. The real values are the defaults; only the test copy of the
-// program is built with shorter ones (see the program's entry point).
-struct DownloadTiming {
-    std::chrono::milliseconds firstRetryDelay{std::chrono::seconds(2)};  // doubled for each failure
-    std::chrono::milliseconds stallLimit{kStallLimit};                   // no byte for this long fails
-};
-
-// The calls a stage makes outside the program.
-struct RunSeams {
-    // One transfer of the package (package_transfer.h).
-    PackageTransferFunction transfer;
-    // CreateProcessW with what varies between calls: the program, its writable command line and
-    // the folder to start it in; fills |started| like CreateProcessW.
-    std::function<bool(const std::wstring& program, wchar_t* commandLine, const std::wstring& folder,
-                       PROCESS_INFORMATION& started)>
-        startProcess;
-    // Waits |delay| unless the run is cancelled first; false when it was cancelled.
-    std::function<bool(std::chrono::milliseconds delay)> pause;
-};
 
 class RunContext {
 public:
-    // The seams are the real ones.
+    // The pause waits on the cancel signal; the other seams are the pipeline's to fill in.
     RunContext();
     RunContext(const RunContext&) = delete;
     RunContext& operator=(const RunContext&) = delete;

@@ -15,8 +15,8 @@
 #include <system_error>
 
 #include "common/text.h"
-#include "install/entry_output_path.h"
-#include "install/extract_archive.h"
+#include "install/extract/entry_output_path.h"
+#include "install/extract/extract_archive.h"
 #include "support/memory_stream.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_archive_entry.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "install/cancel_signal.h"
-#include "install/retry_policy.h"
-#include "install/stall_watch.h"
+#include "install/download/retry_policy.h"
+#include "install/download/stall_watch.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "common/text.h"
-#include "install/download_stage.h"
+#include "install/download/download_stage.h"
 #include "install/run_context.h"
-#include "install/setup_stage.h"
+#include "install/setup/setup_stage.h"
 #include "install/window_messages.h"
 #include "test_folder.h"
 

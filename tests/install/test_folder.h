@@ -10,7 +10,7 @@
 #include <string>
 
 #include "common/log.h"
-#include "install/cleanup.h"
+#include "install/run_folder/cleanup.h"
 
 class TestFolder {
 public:

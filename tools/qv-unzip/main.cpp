@@ -17,7 +17,7 @@
 
 #include "common/log.h"
 #include "common/text.h"
-#include "install/extract_archive.h"
+#include "install/extract/extract_archive.h"
 #include "zip/printable_name.h"
 #include "zip/zip_archive.h"
 #include "zip/zip_archive_entry.h"

@@ -12,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-#include "install/package_signature.h"
+#include "install/signature/package_signature.h"
 
 namespace {
 

@@ -1,0 +1,79 @@
+#include "install/download/download_stage.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "common/log.h"
+#include "common/text.h"
+#include "install/download/download_url.h"
+#include "install/download/package_transfer.h"
+#include "install/download/retry_policy.h"
+#include "install/run_context.h"
+#include "install/window_messages.h"
+
+namespace {
+
+// The address is ASCII: each byte becomes one UTF-16 code unit.
+std::wstring WidenBytes(const std::string& text) {
+    std::wstring wide;
+    wide.reserve(text.size());
+    for (const char byte : text) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(byte)));
+    return wide;
+}
+
+std::string Seconds(std::chrono::milliseconds delay) {
+    const long long tenths = (delay.count() + 50) / 100;
+    return std::to_string(tenths / 10) + (tenths % 10 ? "." + std::to_string(tenths % 10) : "") + " s";
+}
+
+}  // namespace
+
+void DownloadStage(RunContext& run) {
+    const bool use32Bit = run.choices.use32Bit;
+    Log(LogLevel::Note, use32Bit ? "Installing 32 bit app build" : "Installing 64 bit app build");
+    TransferRequest request;
+    request.url = WidenBytes(use32Bit ? GetDownloadUrl32() : GetDownloadUrl64());
+    request.file = run.packagePath;
+    request.window = run.window;
+    request.cancel = &run.cancel;
+    request.stallLimit = run.timing.stallLimit;
+    Log(LogLevel::Note, "Downloading install files to: ", WideToUtf8(request.file));
+
+    std::string failure;
+    unsigned long failureError = 0;
+    const auto attempt = [&](int number) {
+        if (number > 1) {
+            // The status line and the progress bar start again with the new attempt.
+            run.Post(WM_DOWNLOAD_RETRY);
+            run.Post(WM_INSTALL_PROGRESS, 0, 1);
+        }
+        request.attempt = number;
+        TransferResult result = run.seams.transfer(request);
+        if (result.outcome.kind == AttemptOutcome::Kind::Transient ||
+            result.outcome.kind == AttemptOutcome::Kind::Permanent) {
+            failure = result.failure;
+            failureError = result.error;
+            Log(LogLevel::Warning, "Download attempt ", static_cast<unsigned>(number), " of ",
+                static_cast<unsigned>(kMaxDownloadAttempts), " failed: ", result.outcome.reason);
+        }
+        return result.outcome;
+    };
+    const auto retrying = [](int, const AttemptOutcome&, std::chrono::milliseconds delay) {
+        Log(LogLevel::Note, "Trying the download again in ", Seconds(delay));
+    };
+    RemoveAttemptFiles(request.file);
+    const AttemptOutcome outcome = RunWithRetries(attempt, run.seams.pause, retrying, run.timing.firstRetryDelay);
+    RemoveAttemptFiles(request.file);
+
+    const bool done = outcome.kind == AttemptOutcome::Kind::Succeeded;
+    const bool cancelled = run.Cancelled();
+    if (done && !cancelled) {
+        Log(LogLevel::Note, "Downloading finished");
+        run.Post(WM_DOWNLOAD_DONE);
+    } else if (!done && cancelled) {
+        Log(LogLevel::Note, "Downloading canceled");
+    } else if (!done) {
+        run.ReportError(failure + "\nCheck your Internet connection.", failureError);
+    }
+}

@@ -1,0 +1,140 @@
+#include "install/signature/package_signature.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "zip/end_record.h"
+
+namespace {
+
+constexpr std::size_t kTagAt = 0;
+constexpr std::size_t kVersionAt = 4;
+constexpr std::size_t kAlgorithmAt = 5;
+constexpr std::size_t kKeyIdAt = 6;
+constexpr std::size_t kSignatureAt = 14;
+static_assert(kSignatureAt + sizeof(P256Signature) == kSignatureBlockSize);
+
+// The signed bytes are hashed in pieces of this size, with a cancel check after each.
+constexpr std::size_t kHashChunk = 1 << 20;
+
+PackageVerification NotAuthentic(std::string reason) { return {PackageVerdict::NotAuthentic, std::move(reason)}; }
+
+template <typename Bytes>
+void CopyBytes(const std::string& from, std::size_t at, Bytes& to) {
+    std::copy_n(from.begin() + static_cast<std::ptrdiff_t>(at), to.size(), reinterpret_cast<char*>(to.data()));
+}
+
+// SHA-256 of the first |length| bytes of |package|; none when cancelled or failed (|failure| empty
+// when cancelled).
+std::optional<Sha256Digest> HashPrefix(std::istream& package, std::uint64_t length, SignatureCrypto& crypto,
+                                       const std::function<bool()>& cancelled, std::string& failure) {
+    const auto hash = crypto.StartSha256(failure);
+    if (!hash) return std::nullopt;
+    package.clear();
+    package.seekg(0);
+    std::vector<char> chunk(kHashChunk);
+    for (std::uint64_t done = 0; done < length;) {
+        if (cancelled && cancelled()) return std::nullopt;
+        const auto want = static_cast<std::streamsize>(std::min<std::uint64_t>(chunk.size(), length - done));
+        package.read(chunk.data(), want);
+        if (package.gcount() != want) {
+            failure = "the package could not be read whole";
+            return std::nullopt;
+        }
+        if (!hash->Update(chunk.data(), static_cast<std::size_t>(want), failure)) return std::nullopt;
+        done += static_cast<std::uint64_t>(want);
+    }
+    Sha256Digest digest{};
+    if (!hash->Finish(digest, failure)) return std::nullopt;
+    return digest;
+}
+
+}  // namespace
+
+std::optional<SignatureBlock> ParseSignatureBlock(const std::string& comment, std::string& failure) {
+    if (comment.empty()) {
+        failure = "the package carries no signature (its archive comment is empty)";
+        return std::nullopt;
+    }
+    if (comment.size() != kSignatureBlockSize ||
+        !std::equal(kSignatureTag, kSignatureTag + sizeof(kSignatureTag), comment.begin() + kTagAt)) {
+        failure = "the package carries no signature (its archive comment is not a signature block)";
+        return std::nullopt;
+    }
+    const auto version = static_cast<std::uint8_t>(comment[kVersionAt]);
+    const auto algorithm = static_cast<std::uint8_t>(comment[kAlgorithmAt]);
+    if (version != kSignatureFormatVersion || algorithm != kSignatureAlgorithmP256Sha256) {
+        failure = "the signature block has format " + std::to_string(version) + ", algorithm " +
+                  std::to_string(algorithm) + "; this program reads format 1, algorithm 1";
+        return std::nullopt;
+    }
+    SignatureBlock block;
+    CopyBytes(comment, kKeyIdAt, block.keyId);
+    CopyBytes(comment, kSignatureAt, block.signature);
+    return block;
+}
+
+std::optional<PackageKeyId> KeyIdOf(const P256PublicPoint& key, SignatureCrypto& crypto, std::string& failure) {
+    const auto hash = crypto.StartSha256(failure);
+    Sha256Digest digest{};
+    if (!hash || !hash->Update(key.data(), key.size(), failure) || !hash->Finish(digest, failure)) return std::nullopt;
+    PackageKeyId id{};
+    std::copy_n(digest.begin(), id.size(), id.begin());
+    return id;
+}
+
+std::string HexText(const std::uint8_t* bytes, std::size_t size) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) {
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 15];
+    }
+    return text;
+}
+
+PackageVerification VerifyPackage(std::istream& package, const std::vector<P256PublicPoint>& keys,
+                                  SignatureCrypto& crypto, const std::function<bool()>& cancelled) {
+    package.clear();
+    package.seekg(0, std::ios::end);
+    const std::streamoff size = package.fail() ? -1 : static_cast<std::streamoff>(package.tellg());
+    if (size < 0) return NotAuthentic("the package could not be read");
+
+    // The reader's own scan, so that the check looks at the record the extraction will use.
+    const std::optional<EndRecordLocation> end = FindEndRecord(package);
+    if (!end || end->offset < 0 || end->record.comment.size() != end->record.commentLength)
+        return NotAuthentic("the package is not a ZIP archive (no readable end record)");
+    const std::uint64_t blockEnd =
+        static_cast<std::uint64_t>(end->offset) + ZipEndRecord::kFixedSize + end->record.comment.size();
+    if (blockEnd != static_cast<std::uint64_t>(size))
+        return NotAuthentic("the archive comment does not end where the file ends (" +
+                            std::to_string(static_cast<std::uint64_t>(size) - blockEnd) + " bytes follow it)");
+
+    std::string failure;
+    const auto block = ParseSignatureBlock(end->record.comment, failure);
+    if (!block) return NotAuthentic(failure);
+
+    const P256PublicPoint* signer = nullptr;
+    for (const P256PublicPoint& key : keys) {
+        const auto id = KeyIdOf(key, crypto, failure);
+        if (!id) return NotAuthentic("the key id could not be computed: " + failure);
+        if (*id == block->keyId) signer = &key;
+    }
+    const std::string keyText = "key " + HexText(block->keyId.data(), block->keyId.size());
+    if (!signer) return NotAuthentic("the package is signed with an unknown " + keyText);
+
+    const auto digest = HashPrefix(package, static_cast<std::uint64_t>(size) - kSignatureBlockSize, crypto, cancelled, failure);
+    if (!digest) {
+        if (failure.empty()) return {PackageVerdict::Cancelled, {}};
+        return NotAuthentic("the package could not be hashed: " + failure);
+    }
+    switch (crypto.VerifyP256(*signer, *digest, block->signature, failure)) {
+    case SignatureMatch::Valid:
+        return {PackageVerdict::Authentic, keyText};
+    case SignatureMatch::Invalid:
+        return NotAuthentic("the signature by " + keyText + " does not match the package's contents");
+    case SignatureMatch::Failed:
+        break;
+    }
+    return NotAuthentic("the signature could not be checked: " + failure);
+}
