@@ -262,7 +262,7 @@ TEST_F(Extraction, MissingOrEmptyPackageFails) {
 
     run = ExtractBuilt(BuiltArchive{});
     EXPECT_RESULT(run, 0u, 0u);
-    EXPECT_EQ(run.log, std::vector<std::string>{"Note: Unzipping 0 entries"});
+    EXPECT_EQ(run.log, std::vector<std::string>{"Eerror: Installer.zip holds no entries"});
 }
 
 TEST_F(Extraction, CancelStopsAfterTheEntryBeingWritten) {
