@@ -77,8 +77,12 @@ std::streamoff DirectoryLimit(const EndRecordLocation& location) {
 }
 
 Fit Judge(const EndRecordLocation& location, std::streamoff size) {
+    // A record whose ZIP64 end record is missing is judged by its comment alone: it is the
+    // archive's end, and a corrupt one.
+    const bool zip64Missing = location.zip64Problem == Zip64Problem::LocatorPointsNowhere;
     const auto limit = static_cast<std::uint64_t>(DirectoryLimit(location));
-    if (location.directorySize > limit || location.directoryOffset > limit - location.directorySize) return Fit::None;
+    if (!zip64Missing && (location.directorySize > limit || location.directoryOffset > limit - location.directorySize))
+        return Fit::None;
     const std::streamoff recordEnd = location.offset + kFixedSize + location.record.commentLength;
     if (recordEnd == size) return Fit::EndsTheFile;
     return recordEnd < size ? Fit::Complete : Fit::None;
