@@ -13,11 +13,16 @@ average before each round is printed too: other work on the machine distorts wal
 Extra packages: deflate packages of 5000, 20000 and 100000 small files (does qv-unzip's memory
 grow with the number of entries?), one bzip2 entry of many blocks (one large file), and a
 hostile bzip2 entry made of false block markers (how fast is it refused?; every tool is expected
-to fail on it, and its time is what counts).
+to fail on it, and its time is what counts), and 24 bzip2 entries of about 5 MB each, a quarter
+of them random bytes and the rest text (do both cores keep decoding across entries?).
+With --large also two ZIP64 packages, extracted once by qv-unzip alone (its exit code says that
+every entry matched its CRC-32): one entry of 4.5 GiB of zeros, deflated by a streaming writer
+(Python's zipfile), and 1,000,000 one-byte entries (does memory stay flat?).
 """
 import argparse
 import os
 import platform
+import random
 import re
 import shutil
 import statistics
@@ -25,6 +30,7 @@ import struct
 import subprocess
 import sys
 import time
+import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -118,6 +124,45 @@ def many_block_source(dest, size_mb):
     mark_complete(dest)
 
 
+def mixed_bzip2_entries(dest, count=24, size=5_000_000):
+    """count files of about size bytes: every fourth one random bytes, the others text."""
+    if not fresh_source_folder(dest):
+        return
+    rng = random.Random(24)
+    text = bytearray()
+    for path in sorted_files("/usr/include"):
+        if len(text) >= size * count:
+            break
+        with open(path, "rb") as f:
+            text += f.read()
+    for i in range(count):
+        data = rng.randbytes(size) if i % 4 == 0 else bytes(text[(i * size) % len(text):][:size])
+        with open(os.path.join(dest, "entry_%02d.bin" % i), "wb") as f:
+            f.write(data)
+    mark_complete(dest)
+
+
+def zip64_zeros_package(package, size=9 << 29):
+    """One entry of |size| zero bytes, deflated and written as a stream (ZIP64, a few MB)."""
+    if os.path.isfile(package):
+        return
+    block = bytes(1 << 20)
+    with zipfile.ZipFile(package + ".tmp", "w", zipfile.ZIP_DEFLATED) as z, z.open("zeros.bin", "w", force_zip64=True) as f:
+        for _ in range(size // len(block)):
+            f.write(block)
+    os.rename(package + ".tmp", package)
+
+
+def million_entries_package(package, count=1_000_000):
+    """count stored one-byte entries in 1000 folders: a ZIP64 end record for the count."""
+    if os.path.isfile(package):
+        return
+    with zipfile.ZipFile(package + ".tmp", "w", zipfile.ZIP_STORED) as z:
+        for i in range(count):
+            z.writestr("d%03d/f%07d" % (i % 1000, i), b"%d" % (i % 10))
+    os.rename(package + ".tmp", package)
+
+
 def false_marker_package(package, size_mb=3):
     """One bzip2 entry of a stream header and nothing but block magics: every one is a false
     boundary. A decoder that retries each one costs minutes; a bounded one refuses it at once."""
@@ -208,6 +253,7 @@ def main():
     parser.add_argument("--methods", default="stored,deflate,bzip2,lzma")
     parser.add_argument("--only", default="", help="time only packages whose label holds one of these comma-separated texts")
     parser.add_argument("--prepare-only", action="store_true", help="make the packages, time nothing")
+    parser.add_argument("--large", action="store_true", help="also the 4.5 GiB entry and the 1,000,000 entries (qv-unzip once)")
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
     src = os.path.join(args.work, "src")
@@ -235,6 +281,18 @@ def main():
     package = os.path.join(args.work, "false_markers_bzip2.zip")
     false_marker_package(package)
     packages.append(("false bzip2 block markers (hostile; failure expected)", package))
+    folder = os.path.join(args.work, "mixed_bzip2_entries")
+    mixed_bzip2_entries(folder)
+    package = os.path.join(args.work, "24_entries_bzip2.zip")
+    pack(folder, package, "bzip2")
+    packages.append(("24 entries of 5 MB, a quarter random, bzip2", package))
+    if args.large:
+        package = os.path.join(args.work, "zip64_zeros_4.5GiB.zip")
+        zip64_zeros_package(package)
+        packages.append(("large: one 4.5 GiB entry of zeros, ZIP64 deflate", package))
+        package = os.path.join(args.work, "zip64_1000000_entries.zip")
+        million_entries_package(package)
+        packages.append(("large: 1,000,000 one-byte entries, ZIP64", package))
 
     if args.prepare_only:
         return
@@ -246,14 +304,16 @@ def main():
             continue
         samples = {}
         loads = []
-        for _ in range(args.runs):
+        large = label.startswith("large")
+        commands = {"qv-unzip": tools(args.qv_unzip)["qv-unzip"]} if large else tools(args.qv_unzip)
+        for _ in range(1 if large else args.runs):
             loads.append(load_average())
-            measure_round(package, tools(args.qv_unzip), args.work, samples, expect_failure="hostile" in label)
+            measure_round(package, commands, args.work, samples, expect_failure="hostile" in label)
         medians = {t: (statistics.median(r[0] for r in s), statistics.median(r[1] for r in s)) for t, s in samples.items() if s}
         peer_wall = [m[0] for t, m in medians.items() if t != "qv-unzip"]
         peer_cpu = [m[1] for t, m in medians.items() if t != "qv-unzip"]
         size_mb = os.path.getsize(package) / 1e6
-        for tool in tools(args.qv_unzip):
+        for tool in commands:
             runs = samples.get(tool)
             if not runs:
                 print("| %s | %.0f | %s | failed/unsupported | | | | | |" % (label, size_mb, tool))

@@ -16,6 +16,10 @@ struct Span {
 
 constexpr std::size_t kDirectory = SIZE_MAX;
 
+std::int64_t SaturatedEnd(std::int64_t start, std::uint64_t length) {
+    return length > std::uint64_t(INT64_MAX - start) ? INT64_MAX : start + std::int64_t(length);
+}
+
 }  // namespace
 
 std::optional<EntryOverlap> FindOverlappingEntries(ZipArchive& archive) {
@@ -24,10 +28,11 @@ std::optional<EntryOverlap> FindOverlappingEntries(ZipArchive& archive) {
     for (std::size_t i = 0; i < archive.EntryCount(); ++i) {
         ZipArchiveEntry& entry = *archive.EntryAt(i);
         const std::optional<std::streamoff> data = entry.DataOffset();
-        if (data) spans.push_back({entry.LocalHeaderPosition(), *data + std::int64_t(entry.CompressedSize()), i});
+        // Sizes and offsets beyond any file (up to 2^64) are kept apart from real ones by saturating.
+        if (data) spans.push_back({entry.LocalHeaderPosition(), SaturatedEnd(*data, entry.CompressedSize()), i});
     }
     if (archive.EndRecordOffset() >= 0) {
-        const std::int64_t directory = std::int64_t(archive.EndRecord().directoryOffset) + archive.OffsetShift();
+        const std::int64_t directory = std::int64_t(archive.DirectoryOffset()) + archive.OffsetShift();
         spans.push_back({directory, archive.EndRecordOffset() + ZipEndRecord::kFixedSize + archive.EndRecord().commentLength,
                          kDirectory});
     }

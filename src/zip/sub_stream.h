@@ -18,7 +18,7 @@ public:
     using source_type = std::basic_istream<CharT, Traits>;
     static constexpr std::streamoff kBlockSize = 32768;
 
-    sub_streambuf(source_type& source, std::streamoff start, std::uint32_t length)
+    sub_streambuf(source_type& source, std::streamoff start, std::uint64_t length)
         : m_source(source), m_current(start), m_end(start + static_cast<std::streamoff>(length)),
           m_buffer(static_cast<std::size_t>(kBlockSize)) {}
 
@@ -72,7 +72,7 @@ private:
 template <typename CharT, typename Traits>
 class basic_isubstream final : public std::basic_istream<CharT, Traits> {
 public:
-    basic_isubstream(std::basic_istream<CharT, Traits>& source, std::streamoff start, std::uint32_t length)
+    basic_isubstream(std::basic_istream<CharT, Traits>& source, std::streamoff start, std::uint64_t length)
         : std::basic_istream<CharT, Traits>(nullptr), m_buffer(source, start, length) {
         this->rdbuf(&m_buffer);
     }

@@ -36,6 +36,12 @@ const char* DescribeDirectoryProblem(DirectoryProblem problem) {
     case DirectoryProblem::NotAnArchive: return "is not a ZIP archive";
     case DirectoryProblem::EndsBeforeDirectory: return "ends before its central directory";
     case DirectoryProblem::DamagedDirectory: return "has a damaged central directory";
+    case DirectoryProblem::Zip64LocatorPointsNowhere: return "is corrupt: its ZIP64 end record is not where its locator points";
+    case DirectoryProblem::Zip64RecordsDisagree:
+        return "is corrupt: its end record and its ZIP64 end record state different central directories";
+    case DirectoryProblem::Zip64ValueMissing:
+        return "is corrupt: a central directory record lacks the ZIP64 size or offset it refers to";
+    case DirectoryProblem::NoEntries: return "holds no entries";
     }
     return "is not a ZIP archive";
 }
@@ -72,26 +78,39 @@ bool ZipArchive::LocateEndRecord() {
     m_endRecord = location->record;
     m_endRecordOffset = location->offset;
     m_shift = location->shift;
+    m_directoryOffset = location->directoryOffset;
+    m_directorySize = location->directorySize;
+    m_zip64 = location->zip64Offset >= 0;
+    if (location->zip64Problem == Zip64Problem::LocatorPointsNowhere) m_problem = DirectoryProblem::Zip64LocatorPointsNowhere;
+    if (location->zip64Problem == Zip64Problem::RecordsDisagree) m_problem = DirectoryProblem::Zip64RecordsDisagree;
     return true;
 }
 
 void ZipArchive::LoadCentralDirectory() {
-    if (m_endRecordOffset < 0) return;
+    if (m_endRecordOffset < 0 || m_problem != DirectoryProblem::None) return;
     std::istream& in = *m_stream;
-    const std::streamoff start = static_cast<std::streamoff>(m_endRecord.directoryOffset) + m_shift;
+    const std::streamoff start = static_cast<std::streamoff>(m_directoryOffset) + m_shift;
     in.clear();
     in.seekg(start);
     std::streamoff position = start;
     for (ZipCentralRecord record; ReadCentralRecord(in, record); record = ZipCentralRecord{}) {
-        if (ZipArchiveEntry::IsValidEntryName(record.fileName)) {
-            m_entries.emplace_back(this, record, position);
+        const std::optional<EntryExtent> extent = CentralExtent(record);
+        if (!extent) {
+            m_problem = DirectoryProblem::Zip64ValueMissing;
+            return;
+        }
+        ZipArchiveEntry::UsedName name = ZipArchiveEntry::NameToUse(record);
+        if (ZipArchiveEntry::IsValidEntryName(name.name)) {
+            m_entries.emplace_back(this, record, *extent, name, position);
         } else {
             ++m_unnamedRecords;
         }
         position = static_cast<std::streamoff>(in.tellg());
     }
-    // The walk must end where the directory ends (ZIP64 archives state no usable size).
-    const bool sizeKnown = m_endRecord.directorySize != 0xFFFFFFFFu;
-    const std::streamoff statedEnd = start + static_cast<std::streamoff>(m_endRecord.directorySize);
+    // The walk must end where the directory ends (without a ZIP64 end record, a size of
+    // 0xFFFFFFFF is a placeholder that states nothing).
+    const bool sizeKnown = m_zip64 || m_directorySize != 0xFFFFFFFFu;
+    const std::streamoff statedEnd = start + static_cast<std::streamoff>(m_directorySize);
     if (sizeKnown && position != statedEnd) m_problem = DirectoryProblem::DamagedDirectory;
+    if (m_problem == DirectoryProblem::None && m_entries.empty() && m_unnamedRecords == 0) m_problem = DirectoryProblem::NoEntries;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // A ZIP archive opened for reading: its end record and one entry per usable central directory
-// record, in directory order. Single-disk, 32-bit archives only; ZIP64 records are not read and
-// sizes and CRC always come from the central directory.
+// record, in directory order. Single-disk archives, classic or ZIP64; sizes and CRC always come
+// from the central directory (with its ZIP64 values), never from data descriptors.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +20,10 @@ enum class DirectoryProblem {
     NotAnArchive,         // no end record at all
     EndsBeforeDirectory,  // starts like an archive but the end (record or directory) is cut off
     DamagedDirectory,     // the directory is not where the end record says, or breaks off early
+    Zip64LocatorPointsNowhere,  // no ZIP64 end record where its locator points
+    Zip64RecordsDisagree,       // the end record and the ZIP64 end record state different directories
+    Zip64ValueMissing,          // a central record leaves a size or offset to a ZIP64 field it lacks
+    NoEntries,                  // a sound archive without a single entry
 };
 
 // "is not a ZIP archive", "ends before its central directory", ...: to follow the package's name.
@@ -55,6 +59,10 @@ public:
     std::shared_ptr<ZipArchiveEntry> EntryAt(std::size_t index);
     const std::string& Comment() const { return m_endRecord.comment; }
     const ZipEndRecord& EndRecord() const { return m_endRecord; }
+    // Where the central directory starts as stated (before the shift) and its size: the ZIP64
+    // end record's values when there is one.
+    std::uint64_t DirectoryOffset() const { return m_directoryOffset; }
+    std::uint64_t DirectorySize() const { return m_directorySize; }
     DirectoryProblem Problem() const { return m_problem; }
     // Central records passed over because their name is empty or only separators.
     std::size_t UnnamedRecords() const { return m_unnamedRecords; }
@@ -67,6 +75,9 @@ public:
 
 private:
     ZipEndRecord m_endRecord;
+    std::uint64_t m_directoryOffset = 0;
+    std::uint64_t m_directorySize = 0;
+    bool m_zip64 = false;
     std::streamoff m_endRecordOffset = -1;
     std::streamoff m_shift = 0;
     DirectoryProblem m_problem = DirectoryProblem::None;

@@ -20,22 +20,29 @@ bool ZipArchiveEntry::IsValidEntryName(const std::string& name) {
     return name.find_first_not_of("/\\") != std::string::npos;
 }
 
-ZipArchiveEntry::ZipArchiveEntry(ZipArchive* archive, const ZipCentralRecord& record, std::streamoff recordOffset)
+ZipArchiveEntry::UsedName ZipArchiveEntry::NameToUse(const ZipCentralRecord& record) {
+    if (auto unicode = UnicodePathName(record.extraItems, record.fileName)) return {std::move(*unicode), true};
+    return {record.fileName, (record.flags & kFlagUtf8Names) != 0};
+}
+
+ZipArchiveEntry::ZipArchiveEntry(ZipArchive* archive, const ZipCentralRecord& record, const EntryExtent& extent,
+                                 const UsedName& usedName, std::streamoff recordOffset)
     : m_archive(archive),
       m_centralRecordOffset(static_cast<std::uint64_t>(recordOffset)),
+      m_compressedSize(extent.compressedSize),
+      m_uncompressedSize(extent.uncompressedSize),
+      m_localHeaderOffset(extent.localHeaderOffset),
       m_crc32(record.crc32),
-      m_compressedSize(record.compressedSize),
-      m_uncompressedSize(record.uncompressedSize),
       m_externalAttributes(record.externalAttributes),
-      m_localHeaderOffset(record.localHeaderOffset),
       m_versionMadeBy(record.versionMadeBy),
       m_versionNeeded(record.versionNeeded),
       m_flags(record.flags),
       m_method(record.method),
-      m_modTime(record.modTime) {
-    std::string name = record.fileName;
+      m_modTime(record.modTime),
+      m_utf8Name(usedName.utf8) {
+    std::string name = usedName.name;
     // Old Windows writers mark a folder by its attribute only, without the trailing slash.
-    const bool folderByAttribute = record.uncompressedSize == 0 && (record.externalAttributes & kDirectoryBit) != 0 &&
+    const bool folderByAttribute = extent.uncompressedSize == 0 && (record.externalAttributes & kDirectoryBit) != 0 &&
                                    HasDosAttributes(record.versionMadeBy);
     if (folderByAttribute && !name.empty() && name.back() != '/' && name.back() != '\\') name += '/';
     NormalizeAndSetName(name);
@@ -101,15 +108,18 @@ ZipLocalRecord ZipArchiveEntry::LocalRecord() const {
     local.method = m_method;
     local.modTime = m_modTime;
     local.crc32 = m_crc32;
-    local.compressedSize = m_compressedSize;
-    local.uncompressedSize = m_uncompressedSize;
+    // Sizes beyond 32 bits keep the placeholder, as in a ZIP64 record.
+    local.compressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(m_compressedSize, kZip64Placeholder));
+    local.uncompressedSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(m_uncompressedSize, kZip64Placeholder));
     local.fileName = m_fullName;
     local.nameLength = static_cast<std::uint16_t>(local.fileName.size());
     return local;
 }
 
 std::streamoff ZipArchiveEntry::LocalHeaderPosition() const {
-    return static_cast<std::streamoff>(m_localHeaderOffset) + m_archive->OffsetShift();
+    // An offset beyond every file stays beyond it (a ZIP64 offset may use all 64 bits).
+    constexpr std::uint64_t kFarthest = std::uint64_t(1) << 62;
+    return static_cast<std::streamoff>(std::min(m_localHeaderOffset, kFarthest)) + m_archive->OffsetShift();
 }
 
 bool ZipArchiveEntry::LoadLocalHeader() {
@@ -120,8 +130,16 @@ bool ZipArchiveEntry::LoadLocalHeader() {
     ZipLocalRecord local;
     const bool valid = ReadLocalRecord(in, local);
     m_localHeader = valid ? LocalHeader::Valid : LocalHeader::Unusable;
-    if (valid) m_localHeaderLength = ZipLocalRecord::kFixedSize + local.nameLength + std::uint32_t(local.extraLength);
-    return valid;
+    if (!valid) return false;
+    m_localHeaderLength = ZipLocalRecord::kFixedSize + local.nameLength + std::uint32_t(local.extraLength);
+    // Only the sizes of a ZIP64 local header are compared, so classic archives read as they
+    // always did; the central directory stays the authority for what is extracted.
+    const bool zip64Sizes = local.compressedSize == kZip64Placeholder || local.uncompressedSize == kZip64Placeholder;
+    if (zip64Sizes && (local.flags & kFlagDataDescriptor) == 0 && !IsDirectoryEntry()) {
+        const std::optional<LocalSizes> sizes = LocalRecordSizes(local);
+        m_localSizesDisagree = !sizes || sizes->compressedSize != m_compressedSize || sizes->uncompressedSize != m_uncompressedSize;
+    }
+    return true;
 }
 
 std::optional<std::streamoff> ZipArchiveEntry::DataOffset() {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "zip/extra_fields.h"
 #include "zip/zip_records.h"
 
 class ZipArchive;
@@ -27,8 +28,18 @@ public:
     // Not empty, and not made only of '/' and '\' characters.
     static bool IsValidEntryName(const std::string& name);
 
+    // The name an entry goes by: the UTF-8 name of a matching Unicode Path field, otherwise the
+    // stored name (UTF-8 when general purpose bit 11 says so, of an unknown code page if not).
+    struct UsedName {
+        std::string name;
+        bool utf8 = false;
+    };
+    static UsedName NameToUse(const ZipCentralRecord& record);
+
+    // |extent|: the record's sizes and offset with ZIP64 values applied (CentralExtent).
     // |recordOffset|: stream position of the central record, to read its variable parts again.
-    ZipArchiveEntry(ZipArchive* archive, const ZipCentralRecord& record, std::streamoff recordOffset);
+    ZipArchiveEntry(ZipArchive* archive, const ZipCentralRecord& record, const EntryExtent& extent, const UsedName& name,
+                    std::streamoff recordOffset);
     ~ZipArchiveEntry();
     ZipArchiveEntry(const ZipArchiveEntry&) = delete;
     ZipArchiveEntry& operator=(const ZipArchiveEntry&) = delete;
@@ -40,11 +51,13 @@ public:
     bool IsDirectoryEntry() const { return !m_fullName.empty() && m_fullName.back() == '/'; }
     // The stored name started with a separator (an absolute path) before normalisation.
     bool HadAbsoluteName() const { return m_absoluteName; }
-    std::uint32_t UncompressedSize() const { return m_uncompressedSize; }
-    std::uint32_t CompressedSize() const { return m_compressedSize; }
+    // The name is UTF-8: general purpose bit 11, or it came from a Unicode Path field.
+    bool NameIsUtf8() const { return m_utf8Name; }
+    std::uint64_t UncompressedSize() const { return m_uncompressedSize; }
+    std::uint64_t CompressedSize() const { return m_compressedSize; }
     std::uint32_t StoredCrc32() const { return m_crc32; }
     std::uint32_t ExternalAttributes() const { return m_externalAttributes; }
-    std::uint32_t LocalHeaderOffset() const { return m_localHeaderOffset; }
+    std::uint64_t LocalHeaderOffset() const { return m_localHeaderOffset; }
     std::uint16_t MethodId() const { return m_method; }
     std::uint16_t FlagBits() const { return m_flags; }
     std::uint16_t VersionNeeded() const { return m_versionNeeded; }
@@ -61,6 +74,9 @@ public:
 
     // Reads the local header once; false when it cannot be read or has the wrong signature.
     bool LoadLocalHeader();
+    // The local header, read, states sizes in its ZIP64 field (no data descriptor follows) that
+    // are not those of the central directory, or lacks the ZIP64 values its placeholders need.
+    bool LocalSizesDisagree() const { return m_localSizesDisagree; }
     // Archive stream position of the entry's first data byte (after the local header, by the
     // local record's own lengths); empty when the local header is unusable.
     std::optional<std::streamoff> DataOffset();
@@ -93,11 +109,11 @@ private:
     ZipArchive* m_archive = nullptr;  // not owning: the archive owns its entries
     std::string m_fullName;
     std::uint64_t m_centralRecordOffset = 0;
+    std::uint64_t m_compressedSize = 0;
+    std::uint64_t m_uncompressedSize = 0;
+    std::uint64_t m_localHeaderOffset = 0;
     std::uint32_t m_crc32 = 0;
-    std::uint32_t m_compressedSize = 0;
-    std::uint32_t m_uncompressedSize = 0;
     std::uint32_t m_externalAttributes = 0;
-    std::uint32_t m_localHeaderOffset = 0;
     std::uint32_t m_localHeaderLength = 0;  // 30 + name + extra of the local record, once read
     std::uint16_t m_versionMadeBy = 0;
     std::uint16_t m_versionNeeded = 0;
@@ -106,6 +122,8 @@ private:
     std::uint16_t m_modTime = 0;  // high byte: the password check byte with a data descriptor
     LocalHeader m_localHeader = LocalHeader::Unread;
     bool m_absoluteName = false;
+    bool m_utf8Name = false;
+    bool m_localSizesDisagree = false;
     // Password and open chain; allocated only while needed.
     struct OpenState;
     std::unique_ptr<OpenState> m_open;

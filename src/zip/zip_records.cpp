@@ -60,6 +60,30 @@ bool ReadEndRecord(std::istream& in, ZipEndRecord& record) {
     return !in.fail();
 }
 
+bool ReadZip64EndRecord(std::istream& in, Zip64EndRecord& record) {
+    ReadField(in, record.signature);
+    ReadField(in, record.recordSize);
+    ReadField(in, record.versionMadeBy);
+    ReadField(in, record.versionNeeded);
+    ReadField(in, record.diskNumber);
+    ReadField(in, record.directoryDisk);
+    ReadField(in, record.diskEntries);
+    ReadField(in, record.totalEntries);
+    ReadField(in, record.directorySize);
+    ReadField(in, record.directoryOffset);
+    if (in.fail() || record.signature != Zip64EndRecord::kSignature) return Reject(in);
+    return true;
+}
+
+bool ReadZip64Locator(std::istream& in, Zip64Locator& record) {
+    ReadField(in, record.signature);
+    ReadField(in, record.directoryDisk);
+    ReadField(in, record.endRecordOffset);
+    ReadField(in, record.totalDisks);
+    if (in.fail() || record.signature != Zip64Locator::kSignature) return Reject(in);
+    return true;
+}
+
 bool ReadCentralRecord(std::istream& in, ZipCentralRecord& record) {
     ReadField(in, record.signature);
     ReadField(in, record.versionMadeBy);

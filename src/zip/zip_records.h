@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-// One element of an extra field, kept opaque: no tag is interpreted (not even ZIP64's 0x0001).
+// One element of an extra field, kept as read; extra_fields.h interprets the ZIP64 and the
+// Unicode Path items.
 struct ZipExtraItem {
     std::uint16_t tag = 0;
     std::string data;
@@ -29,6 +30,34 @@ struct ZipEndRecord {
     std::uint32_t directoryOffset = 0;
     std::uint16_t commentLength = 0;
     std::string comment;
+};
+
+// ZIP64 end of central directory record (APPNOTE 4.3.14); its extensible data is not kept.
+struct Zip64EndRecord {
+    static constexpr std::uint32_t kSignature = 0x06064b50;
+    static constexpr std::uint32_t kFixedSize = 56;
+
+    std::uint32_t signature = kSignature;
+    std::uint64_t recordSize = 0;  // of the rest of the record, after this field
+    std::uint16_t versionMadeBy = 0;
+    std::uint16_t versionNeeded = 0;
+    std::uint32_t diskNumber = 0;
+    std::uint32_t directoryDisk = 0;
+    std::uint64_t diskEntries = 0;
+    std::uint64_t totalEntries = 0;
+    std::uint64_t directorySize = 0;
+    std::uint64_t directoryOffset = 0;
+};
+
+// ZIP64 end of central directory locator (APPNOTE 4.3.15): right before the end record.
+struct Zip64Locator {
+    static constexpr std::uint32_t kSignature = 0x07064b50;
+    static constexpr std::uint32_t kFixedSize = 20;
+
+    std::uint32_t signature = kSignature;
+    std::uint32_t directoryDisk = 0;
+    std::uint64_t endRecordOffset = 0;  // of the ZIP64 end record, from the start of the file
+    std::uint32_t totalDisks = 0;
 };
 
 // Central directory file header (APPNOTE 4.3.12).
@@ -87,6 +116,8 @@ constexpr std::uint16_t kFlagUtf8Names = 0x0800;
 // signature or a short fixed part it clears the stream's error state, so that later seeks on the
 // shared archive stream still work, and returns false.
 bool ReadEndRecord(std::istream& in, ZipEndRecord& record);
+bool ReadZip64EndRecord(std::istream& in, Zip64EndRecord& record);
+bool ReadZip64Locator(std::istream& in, Zip64Locator& record);
 bool ReadCentralRecord(std::istream& in, ZipCentralRecord& record);
 bool ReadLocalRecord(std::istream& in, ZipLocalRecord& record);
 

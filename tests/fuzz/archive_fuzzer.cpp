@@ -52,7 +52,7 @@ void ReadEveryEntry(const std::string& bytes, std::uint64_t& declared) {
         const auto entry = archive->EntryAt(i);
         declared += entry->UncompressedSize();
         const std::string& name = entry->FullName();
-        (void)EntryOutputPath(fs::path("out"), name, (entry->FlagBits() & kFlagUtf8Names) != 0);
+        (void)EntryOutputPath(fs::path("out"), name, entry->NameIsUtf8());
         (void)IsContainedWindowsName(Utf8ToWide(name));
         (void)IsContainedPosixName(name);
         if (budget == 0) continue;

@@ -117,3 +117,38 @@ put("entries_sharing_one_stream.zip", one + shared + struct.pack("<IHHHHIIH", 0x
 put("control_characters_in_names.zip", archive([dict(name=b"line\nbreak.txt", payload=b"1"), dict(name=b"esc\x1b[31m", payload=b"2")]))
 put("false_bzip2_markers.zip", archive([dict(name=b"m", payload=b"BZh9" + b"\x31\x41\x59\x26\x53\x59" * 3000, method=12,
                                              version=46, size=5000)]))
+
+# ZIP64 records from writers (Python's force_zip64, Info-ZIP -fz, streamed with 8-byte data
+# descriptors) and broken by hand, and Unicode Path fields that match their name or do not.
+with zipfile.ZipFile(os.path.join(out, "python_force_zip64.zip"), "w", zipfile.ZIP_DEFLATED) as z:
+    for name, data in [("a.txt", text), ("dir/b.bin", binary)]:
+        with z.open(name, "w", force_zip64=True) as f:
+            f.write(data)
+with tempfile.TemporaryDirectory() as src:
+    with open(os.path.join(src, "a.txt"), "wb") as f:
+        f.write(text)
+    subprocess.run(["zip", "-qfz", os.path.join(out, "infozip_zip64.zip"), "a.txt"], cwd=src, check=True)
+    with open(os.path.join(out, "infozip_zip64_streamed.zip"), "wb") as f:
+        subprocess.run(["zip", "-qfz", "-", "a.txt"], cwd=src, check=True, stdout=f)
+with open(os.path.join(out, "infozip_zip64.zip"), "rb") as f:
+    zip64 = f.read()
+put("zip64_end_record_missing.zip", zip64.replace(b"PK\x06\x06", b"PK\x06\x00"))
+put("zip64_locator_elsewhere.zip", zip64[:-22 - 12] + struct.pack("<Q", 3) + zip64[-22 - 4:])
+
+
+def zip64_extra(*values):
+    return struct.pack("<HH", 1, 8 * len(values)) + b"".join(struct.pack("<Q", v) for v in values)
+
+
+def unicode_path(stored, name, version=1):
+    field = bytes([version]) + struct.pack("<I", zlib.crc32(stored)) + name.encode()
+    return struct.pack("<HH", 0x7075, len(field)) + field
+
+
+put("zip64_field_too_short.zip", archive([dict(name=b"a", payload=b"x", size=0xFFFFFFFF, extra=b"\x01\x00\x03\x00abc")]))
+put("zip64_huge_declared_size.zip", archive([dict(name=b"a", payload=b"x", size=0xFFFFFFFF, extra=zip64_extra(1 << 62))]))
+cp437 = "Ölfässer.txt".encode("cp437")
+put("unicode_path_fields.zip", archive([dict(name=cp437, payload=b"1", extra=unicode_path(cp437, "Ölfässer.txt")),
+                                        dict(name=b"renamed", payload=b"2", extra=unicode_path(b"old", "Änderung")),
+                                        dict(name=b"v2", payload=b"3", extra=unicode_path(b"v2", "../v2", 2)),
+                                        dict(name=b"up", payload=b"4", extra=unicode_path(b"up", "../escape"))]))

@@ -360,6 +360,56 @@ TEST_P(ArchiveDirectoryTest, UnreadableLocalHeaderGivesNoDataStream) {
     EXPECT_EQ(ReadAll(*data), "fine data");
 }
 
+// The name an entry goes by: a Unicode Path field counts only as version 1, with the CRC-32 of
+// the stored name and valid UTF-8; the name rules then apply to it.
+TEST_P(ArchiveDirectoryTest, UnicodePathFieldNamesTheEntryWhenItMatches) {
+    const std::string cp437("\x99lf\x84sser.txt");
+    const auto field = [](std::uint8_t version, const std::string& stored, const std::string& utf8) {
+        return ExtraItem(0x7075, std::string(1, char(version)) + Le32(Crc32Of(stored)) + utf8);
+    };
+    const struct {
+        const char* shape;
+        std::string extra;
+        std::string name;
+        bool utf8;
+    } table[] = {
+        {"matching field", field(1, cp437, "\xC3\x96lf\xC3\xA4sser.txt"), "\xC3\x96lf\xC3\xA4sser.txt", true},
+        {"field of a renamed entry", field(1, "old.txt", "\xC3\x96l.txt"), cp437, false},
+        {"field of another version", field(2, cp437, "v2.txt"), cp437, false},
+        {"field that is not UTF-8", field(1, cp437, "\xC0\xAF.txt"), cp437, false},
+        {"field naming a folder path", field(1, cp437, "\\dir\\x.txt"), "dir/x.txt", true},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.shape);
+        BuiltArchive built;
+        built.entries = {StoredEntry(cp437, "data")};
+        built.entries[0].centralExtra = row.extra;
+        const auto archive = Open(BuildZip(built));
+        ASSERT_EQ(archive->EntryCount(), 1u);
+        EXPECT_EQ(archive->EntryAt(0)->FullName(), row.name);
+        EXPECT_EQ(archive->EntryAt(0)->NameIsUtf8(), row.utf8);
+    }
+}
+
+// A whole small archive in the comment, its end record ending the file: the outer archive's
+// record needs no shift and wins; the inner one is taken only where the outer one is unusable.
+TEST_P(ArchiveDirectoryTest, EndRecordNeedingNoShiftWinsOverOneInTheComment) {
+    BuiltArchive inner;
+    inner.entries = {StoredEntry("inner.txt", "in the comment")};
+    BuiltArchive outer;
+    outer.entries = {StoredEntry("outer.txt", "the real one"), DeflatedEntry("b.txt", SampleText(3000))};
+    outer.comment = BuildZip(inner);
+    std::string bytes = BuildZip(outer);
+    auto archive = Open(bytes);
+    EXPECT_EQ(EntryNames(*archive), (std::vector<std::string>{"outer.txt", "b.txt"}));
+    EXPECT_EQ(archive->OffsetShift(), 0);
+    const std::size_t outerDirectory = bytes.size() - outer.comment.size() - 22 - (46 + 9) - (46 + 5);
+    bytes[outerDirectory] = 'X';  // the outer directory is gone: only the shifted inner record fits
+    archive = Open(bytes);
+    EXPECT_EQ(EntryNames(*archive), std::vector<std::string>{"inner.txt"});
+    EXPECT_GT(archive->OffsetShift(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothSources, ArchiveDirectoryTest, ::testing::Values(ArchiveSource::File, ArchiveSource::OddChunks),
                          [](const auto& test_info) { return test_info.param == ArchiveSource::File ? "FileStream" : "OddChunkStream"; });
 

@@ -44,8 +44,9 @@ int ListEntries(const std::string& archivePath) {
     std::printf("%5s %6s %10s %10s %8s %6s  %s\n", "index", "method", "packed", "size", "crc32", "flags", "name");
     for (std::size_t i = 0; i < archive->EntryCount(); ++i) {
         const auto entry = archive->EntryAt(i);
-        std::printf("%5zu %6u %10lu %10lu %08lx %6.4x  %s\n", i, unsigned(entry->MethodId()),
-                    static_cast<unsigned long>(entry->CompressedSize()), static_cast<unsigned long>(entry->UncompressedSize()),
+        std::printf("%5zu %6u %10llu %10llu %08lx %6.4x  %s\n", i, unsigned(entry->MethodId()),
+                    static_cast<unsigned long long>(entry->CompressedSize()),
+                    static_cast<unsigned long long>(entry->UncompressedSize()),
                     static_cast<unsigned long>(entry->StoredCrc32()), unsigned(entry->FlagBits()),
                     PrintableName(entry->FullName()).c_str());
     }

@@ -5,6 +5,7 @@ extraction of the same archive.
 
   qv_unzip_test.py QV_UNZIP
 """
+import io
 import os
 import random
 import resource
@@ -59,6 +60,49 @@ def central(name, payload, offset, method=0, crc=None, size=None, version=20):
 
 def end(directory, offset, count):
     return struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, len(directory), offset, 0)
+
+
+def record_zip(entries, comment=b""):
+    """An archive built record by record. Each entry: name, data (stored), and optionally
+    cextra/lextra (extra fields), flags, csize/size/offset (the 32-bit fields as written) and
+    at (where the central record points, when not at the entry's own header)."""
+    body, directory = b"", b""
+    for e in entries:
+        data, name = e["data"], e["name"]
+        csize, size = e.get("csize", len(data)), e.get("size", len(data))
+        at = e.get("at", len(body))
+        lextra, cextra, flags = e.get("lextra", b""), e.get("cextra", b""), e.get("flags", 0)
+        body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, flags, 0, 0, 0, zlib.crc32(data), e.get("lcsize", csize),
+                            e.get("lsize", size), len(name), len(lextra)) + name + lextra + data
+        directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 0x31E, 45, flags, 0, 0, 0, zlib.crc32(data), csize,
+                                 size, len(name), len(cextra), 0, 0, 0, 0, e.get("offset", at)) + name + cextra
+    return body + directory + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(entries), len(entries), len(directory),
+                                          len(body), len(comment)) + comment
+
+
+def extra(tag, data):
+    return struct.pack("<HH", tag, len(data)) + data
+
+
+def unicode_path(name_field, utf8_name):
+    return extra(0x7075, b"\x01" + struct.pack("<I", zlib.crc32(name_field)) + utf8_name.encode())
+
+
+def zip64_field(*values):
+    return extra(0x0001, b"".join(struct.pack("<Q", v) for v in values))
+
+
+class Unseekable(io.RawIOBase):
+    """An output zipfile cannot seek back into: it writes data descriptors after each entry."""
+
+    def __init__(self, target):
+        self.target = target
+
+    def writable(self):
+        return True
+
+    def write(self, data):
+        return self.target.write(data)
 
 
 class QvUnzipTest(unittest.TestCase):
@@ -170,6 +214,115 @@ class QvUnzipTest(unittest.TestCase):
                 result, out, log = self.extract(archive)
                 self.assertNotEqual(0, result.returncode)
                 self.assertIn("Eerror: " + reason, log)
+                self.assertEqual({}, tree(out) if os.path.isdir(out) else {})
+
+    def write(self, name, data):
+        path = self.path(name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def source_tree(self, files):
+        folder = self.path("tree_%d" % len(os.listdir(self.temp)))
+        for name, data in files.items():
+            os.makedirs(os.path.dirname(os.path.join(folder, name)), exist_ok=True)
+            with open(os.path.join(folder, name), "wb") as f:
+                f.write(data)
+        return folder
+
+    def test_zip64_and_unicode_path_archives_extract_whole(self):
+        files = {"docs/Ölfässer.txt": TEXT, "bin/tool.bin": bytes(range(256)) * 300, "empty.dat": b""}
+        folder = self.source_tree(files)
+
+        def python_zip64(target):
+            with zipfile.ZipFile(target, "w", zipfile.ZIP_DEFLATED) as z:
+                for name, data in files.items():
+                    with z.open(name, "w", force_zip64=True) as f:
+                        f.write(data)
+
+        forced = self.path("python_force_zip64.zip")
+        python_zip64(forced)
+        streamed = self.path("python_streamed_zip64.zip")
+        with open(streamed, "wb") as f:
+            python_zip64(Unseekable(f))
+        infozip = self.path("infozip_fz.zip")
+        subprocess.run(["zip", "-qrfz", infozip, "."], cwd=folder, check=True)
+        infozip_streamed = self.path("infozip_fz_streamed.zip")
+        with open(infozip_streamed, "wb") as f:
+            subprocess.run(["zip", "-qrfz", "-", "."], cwd=folder, check=True, stdout=f)
+        many = {"f%05d" % i: b"%d" % i for i in range(70_000)}
+        many_zip = self.path("7z_70000.zip")
+        subprocess.run(["7z", "a", "-bd", "-tzip", many_zip, "."], cwd=self.source_tree(many), check=True,
+                       stdout=subprocess.DEVNULL)
+        inner = record_zip([{"name": b"inner.txt", "data": b"the archive in the comment"}])
+        outer = self.path("archive_in_comment.zip")
+        with zipfile.ZipFile(outer, "w") as z:
+            for name, data in files.items():
+                z.writestr(name, data)
+            z.comment = inner
+        # As WinZip and 7-Zip write non-ASCII names: CP437 bytes, no UTF-8 flag, the real name in
+        # a Unicode Path field. A field whose CRC-32 no longer matches (the entry was renamed by a
+        # writer that did not know it) is ignored.
+        cp437 = "Ölfässer.txt".encode("cp437")
+        unicode_names = self.write("unicode_path.zip", record_zip([
+            {"name": cp437, "data": TEXT, "cextra": unicode_path(cp437, "Ölfässer.txt")},
+            {"name": "数据/说明.txt".encode("gbk"), "data": b"gbk",
+             "cextra": unicode_path("数据/说明.txt".encode("gbk"), "数据/说明.txt")},
+            {"name": b"renamed.txt", "data": b"r", "cextra": unicode_path(b"old.txt", "Änderung.txt")},
+        ]))
+        table = [
+            ("Python zipfile, force_zip64", forced, files),
+            ("Python zipfile streamed, 8-byte data descriptors", streamed, files),
+            ("zip -fz", infozip, files),
+            ("zip -fz streamed", infozip_streamed, files),
+            ("7z, 70,000 entries", many_zip, many),
+            ("a whole archive in the comment", outer, files),
+            ("Unicode Path fields", unicode_names, {"Ölfässer.txt": TEXT, "数据/说明.txt": b"gbk", "renamed.txt": b"r"}),
+        ]
+        for shape, archive, expected in table:
+            with self.subTest(shape):
+                result, out, log = self.extract(archive)
+                self.assertEqual(0, result.returncode, log[-2000:])
+                self.assertEqual(expected, {k: v for k, v in tree(out).items() if v is not None})
+                self.assertNotIn("Eerror", log)
+        listing = run(["-l", unicode_names]).stdout.decode()
+        self.assertIn("数据/说明.txt", listing)
+
+    def test_inconsistent_zip64_records_and_unsafe_unicode_names_fail(self):
+        subprocess.run(["zip", "-qfz", self.path("fz.zip"), "a.txt"], cwd=self.source_tree({"a.txt": TEXT}), check=True)
+        with open(self.path("fz.zip"), "rb") as f:
+            fz = f.read()
+        eocd = fz.rindex(b"PK\x05\x06")
+        no_zip64_end = fz.replace(b"PK\x06\x06", b"PK\x06\x00")
+        disagree = fz[:eocd + 12] + struct.pack("<I", struct.unpack_from("<I", fz, eocd + 12)[0] + 1) + fz[eocd + 16:]
+        placeholder = 0xFFFFFFFF
+        table = [
+            ("ZIP64 end record missing", no_zip64_end, "is corrupt: its ZIP64 end record is not where its locator points"),
+            ("end records disagree", disagree, "is corrupt: its end record and its ZIP64 end record state different"),
+            ("ZIP64 field too short", record_zip([{"name": b"a", "data": b"x", "size": placeholder,
+                                                   "cextra": extra(1, b"\0\0\0")}]),
+             "is corrupt: a central directory record lacks the ZIP64 size or offset it refers to"),
+            ("local ZIP64 sizes disagree", record_zip([{"name": b"a", "data": b"x", "lsize": placeholder,
+                                                        "lcsize": placeholder, "lextra": zip64_field(2, 1)}]),
+             "Corrupt package x.zip: the ZIP64 sizes in the local header of a disagree with the central directory"),
+            ("a terabyte declared in 64 bits", record_zip([{"name": b"a", "data": b"x", "size": placeholder,
+                                                             "cextra": zip64_field(1 << 40), "lcsize": placeholder,
+                                                             "lextra": zip64_field(1 << 40, 1)}]),
+             "Not enough free space to extract x.zip: 1099511627776 bytes needed"),
+            ("two 64-bit offsets to one header", record_zip([
+                {"name": b"a", "data": b"x"},
+                {"name": b"b", "data": b"x", "offset": placeholder, "cextra": zip64_field(0)}]),
+             "Corrupt package x.zip: entries share bytes (a and b)"),
+            ("Unicode Path name leaving the folder", record_zip([{"name": b"up", "data": b"x",
+                                                                   "cextra": unicode_path(b"up", "../escape")}]),
+             "Unable to extract ../escape: its name leads out of the extraction folder"),
+        ]
+        for shape, data, reason in table:
+            with self.subTest(shape):
+                result, out, log = self.extract(self.write("x.zip", data))
+                self.assertEqual(1, result.returncode)
+                self.assertIn("Eerror: ", log)
+                self.assertIn(reason, log)
                 self.assertEqual({}, tree(out) if os.path.isdir(out) else {})
 
     def test_listing_escapes_control_characters(self):

@@ -155,8 +155,7 @@ EntryOutcome ExtractFile(ZipArchiveEntry& entry, const fs::path& target, Extract
 }
 
 EntryOutcome ExtractEntry(ZipArchiveEntry& entry, Extraction& run, std::optional<std::string> decodedAhead) {
-    const bool utf8 = (entry.FlagBits() & kFlagUtf8Names) != 0;
-    const auto target = entry.HadAbsoluteName() ? std::nullopt : EntryOutputPath(run.folder, entry.FullName(), utf8);
+    const auto target = entry.HadAbsoluteName() ? std::nullopt : EntryOutputPath(run.folder, entry.FullName(), entry.NameIsUtf8());
     EntryOutcome outcome = EntryOutcome::NotWritten;
     if (!target) {
         outcome = NotWritten(entry, "its name leads out of the extraction folder or names a device");
@@ -204,7 +203,16 @@ bool PackageIsSound(ZipArchive& archive, const std::string& packageName, const f
         return false;
     }
     std::uint64_t needed = 0;
-    for (std::size_t i = 0; i < archive.EntryCount(); ++i) needed += archive.EntryAt(i)->UncompressedSize();
+    for (std::size_t i = 0; i < archive.EntryCount(); ++i) {
+        const ZipArchiveEntry& entry = *archive.EntryAt(i);
+        if (entry.LocalSizesDisagree()) {
+            Log(LogLevel::Error, "Corrupt package ", packageName, ": the ZIP64 sizes in the local header of ",
+                PrintableName(entry.FullName()), " disagree with the central directory");
+            return false;
+        }
+        // Declared sizes can add up past 64 bits; such a package needs more than any drive has.
+        needed = entry.UncompressedSize() > UINT64_MAX - needed ? UINT64_MAX : needed + entry.UncompressedSize();
+    }
     std::error_code error;
     const fs::space_info space = fs::space(folder, error);
     if (!error && space.available < needed) {
@@ -226,7 +234,7 @@ ExtractionResult ExtractEntries(const std::wstring& packagePath, const fs::path&
     }
     const auto total = static_cast<std::uint32_t>(archive->EntryCount());
     Log(LogLevel::Note, "Unzipping ", total, " entries");
-    if (total == 0 || !PackageIsSound(*archive, packageName, folder)) return {};
+    if (!PackageIsSound(*archive, packageName, folder)) return {};
     Extraction run{folder, ScratchBuffer(kOutputBuffer), cancelRequested};
     EntryReadAhead readAhead(archive, [&packagePath] { return OpenSecondReader(packagePath); });
     std::uint32_t notWritten = 0;

@@ -262,7 +262,7 @@ TEST_F(Extraction, MissingOrEmptyPackageFails) {
 
     run = ExtractBuilt(BuiltArchive{});
     EXPECT_RESULT(run, 0u, 0u);
-    EXPECT_EQ(run.log, std::vector<std::string>{"Note: Unzipping 0 entries"});
+    EXPECT_EQ(run.log, std::vector<std::string>{"Eerror: Installer.zip holds no entries"});
 }
 
 TEST_F(Extraction, CancelStopsAfterTheEntryBeingWritten) {
@@ -324,12 +324,17 @@ TEST_F(Extraction, WideFolderAndUtf8NamesArrive) {
     BuiltArchive built;
     BuiltEntry named = StoredEntry(u8"Grüße/Straße.txt", "utf-8 name");
     named.flags = 0x0800;
-    built.entries = {named};
+    // As WinZip and 7-Zip write it: the name in CP437, the UTF-8 name in a Unicode Path field.
+    const std::string cp437("\x99lf\x84sser.txt");
+    BuiltEntry oem = StoredEntry(cp437, "unicode path");
+    oem.centralExtra = ExtraItem(0x7075, "\x01" + Le32(Crc32Of(cp437)) + u8"Ölfässer.txt");
+    built.entries = {named, oem};
     const fs::path package = m_temp.Path() / "wide.zip";
     WriteFileBytes(package, BuildZip(built));
     const ExtractionRun run = Extract(package, folder);
-    EXPECT_RESULT(run, 1u, 1u);
+    EXPECT_RESULT(run, 2u, 2u);
     EXPECT_EQ(ReadFileBytes(folder / fs::u8path(u8"Grüße") / fs::u8path(u8"Straße.txt")), "utf-8 name");
+    EXPECT_EQ(ReadFileBytes(folder / fs::u8path(u8"Ölfässer.txt")), "unicode path");
 }
 
 // Packages refused before anything is written, each with its reason in one Eerror line.
