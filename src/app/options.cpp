@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include <cctype>
 #include <cstdio>
 
 #include "ui/main_window.h"
@@ -22,6 +23,15 @@ cxxopts::Options MakeOptionTable() {
     return table;
 }
 
+SwitchMeaning SilentSwitchMeaning(const std::string& word) {
+    if (word.size() < 2 || word.front() != '/') return SwitchMeaning::NoSwitch;
+    std::string name;
+    for (const char c : word.substr(1)) name.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    for (const char* silent : {"s", "q", "qn", "quiet", "silent", "verysilent"})
+        if (name == silent) return SwitchMeaning::Silent;
+    return name == "norestart" ? SwitchMeaning::Accepted : SwitchMeaning::NoSwitch;
+}
+
 CommandLineDecision DecideFromCommandLine(cxxopts::Options& table, const std::vector<std::string>& arguments) {
     std::vector<const char*> argv;
     for (const std::string& argument : arguments) argv.push_back(argument.c_str());
@@ -39,6 +49,11 @@ CommandLineDecision DecideFromCommandLine(cxxopts::Options& table, const std::ve
             if (result.count("user") > 0) decision.user = result["user"].as<std::string>();
             if (result.count("path") > 0) decision.installPath = "\"" + result["path"].as<std::string>() + "\"";
             decision.silent = result.count("silent") > 0;
+            for (const std::string& word : result.unmatched()) {
+                const SwitchMeaning meaning = SilentSwitchMeaning(word);
+                if (meaning == SwitchMeaning::Silent) decision.silent = true;
+                if (meaning == SwitchMeaning::NoSwitch) decision.ignoredWords.push_back(word);
+            }
         }
     } catch (const cxxopts::exceptions::exception& error) {
         decision = CommandLineDecision{};
@@ -52,7 +67,8 @@ std::string HelpOutput(cxxopts::Options& table, const std::string& message) {
     std::string output;
     if (!message.empty()) output += message + "\n\n";
     output += NoticeLine() + "\n";
-    output += table.help() + "\n";
+    output += table.help();
+    output += std::string(kSilentSwitchesLine) + "\n\n";
     return output;
 }
 

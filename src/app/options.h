@@ -38,7 +38,19 @@ struct CommandLineDecision {
     bool silent = false;
     std::string user;         // as given, may be empty
     std::string installPath;  // enclosed in double quotes when given, else empty
+    // Words that are no option and no option's value, in order, except the silent switches of
+    // other installers, which are taken (see SilentSwitchMeaning); each is logged as ignored.
+    std::vector<std::string> ignoredWords;
 };
+
+// What a word that is no option means when deployment tools pass their usual switches:
+// "/S", "/q", "/qn", "/quiet", "/silent" and "/verysilent" (in any case) ask for a silent run,
+// "/norestart" is accepted and changes nothing (the program never restarts the machine).
+enum class SwitchMeaning { NoSwitch, Silent, Accepted };
+SwitchMeaning SilentSwitchMeaning(const std::string& word);
+
+// The help's line on those switches.
+constexpr const char* kSilentSwitchesLine = "  /S /q /qn /quiet /silent /verysilent as -s; /norestart is accepted.";
 
 // |arguments| are UTF-8, the program path first. Only the parser's own errors are turned into a
 // Reject decision; anything else propagates.

@@ -61,13 +61,23 @@ int RunInstallation(CMainWindow& window, const CommandLineDecision& decision) {
     return exitCode;
 }
 
-int StartUp(CMainWindow& window, const std::vector<std::string>& arguments, bool aloneOnTheMachine) {
+// Nobody can answer a window or a message box without an interactive desktop: the run is silent.
+void SilentWithoutDesktop(CommandLineDecision& decision, const DesktopProbe& desktop) {
+    if (decision.silent || !desktop) return;
+    const DesktopPresence presence = desktop();
+    if (presence.interactive) return;
+    Log(LogLevel::Warning, "No interactive desktop (session ", presence.session, "): running silently");
+    decision.silent = true;
+}
+
+int StartUp(CMainWindow& window, const std::vector<std::string>& arguments, bool aloneOnTheMachine,
+            const DesktopProbe& desktop) {
     if (window.CreateHidden(GetModuleHandleW(nullptr)) == nullptr) {
         Log(LogLevel::Failure, SystemErrorText("Creating the main window"));
         return exit_code::kInstallFailure;
     }
     cxxopts::Options table = MakeOptionTable();
-    const CommandLineDecision decision = DecideFromCommandLine(table, arguments);
+    CommandLineDecision decision = DecideFromCommandLine(table, arguments);
     switch (decision.action) {
         case CommandLineAction::ShowVersion:
             return ShowVersion(window);
@@ -81,15 +91,18 @@ int StartUp(CMainWindow& window, const std::vector<std::string>& arguments, bool
         case CommandLineAction::Install:
             break;
     }
+    for (const std::string& word : decision.ignoredWords) LogWarning("Ignored command-line word: " + word);
+    SilentWithoutDesktop(decision, desktop);
     if (!aloneOnTheMachine) return RefuseSecondInstallation(window, decision.silent);
     return RunInstallation(window, decision);
 }
 
 // Runs the start-up while the window still exists, so that an unexpected error is logged
 // before the window's last line.
-int StartUpGuarded(CMainWindow& window, const std::vector<std::string>& arguments, bool aloneOnTheMachine) {
+int StartUpGuarded(CMainWindow& window, const std::vector<std::string>& arguments, bool aloneOnTheMachine,
+                   const DesktopProbe& desktop) {
     try {
-        return StartUp(window, arguments, aloneOnTheMachine);
+        return StartUp(window, arguments, aloneOnTheMachine, desktop);
     } catch (const std::exception& error) {
         Log(LogLevel::Failure, "Unexpected error: ", error.what());
     } catch (...) {
@@ -106,7 +119,8 @@ std::vector<std::string> ArgumentsAsUtf8(int argc, const wchar_t* const* argv) {
     return arguments;
 }
 
-int RunInstaller(const std::vector<std::string>& arguments, const DownloadTiming& timing) {
+int RunInstaller(const std::vector<std::string>& arguments, const DownloadTiming& timing,
+                 const DesktopProbe& desktop) {
     try {
         // Taken before the log is opened: a second copy must not touch the running copy's log.
         const InstallationLock lock;
@@ -118,7 +132,7 @@ int RunInstaller(const std::vector<std::string>& arguments, const DownloadTiming
             initControls(&controls);
         CMainWindow window(lock.Held() ? CMainWindow::LogFile::Open : CMainWindow::LogFile::None);
         window.Pipeline().Run().timing = timing;
-        return StartUpGuarded(window, arguments, lock.Held());
+        return StartUpGuarded(window, arguments, lock.Held(), desktop);
     } catch (...) {  // the window itself could not be constructed: the log may not even be open
         Log(LogLevel::Failure, "Unexpected error while starting up");
     }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/desktop_presence.h"
 #include "install/run_context.h"
 
 // The command line as UTF-8 strings, the program path first.
@@ -12,6 +13,8 @@ std::vector<std::string> ArgumentsAsUtf8(int argc, const wchar_t* const* argv);
 // installation run unless its outcome says otherwise, 1 for a rejected command line, and
 // exit_code::kInstallFailure when the window cannot be created or an unexpected error ends
 // the run.
-// |timing| holds the download's pauses and limits: the real ones unless the program is the test
-// copy.
-int RunInstaller(const std::vector<std::string>& arguments, const DownloadTiming& timing = DownloadTiming{});
+// |timing| holds the download's pauses and limits, and |desktop| tells whether anybody can see the
+// window (an installation run without an interactive desktop is silent): the real ones unless the
+// program is the test copy.
+int RunInstaller(const std::vector<std::string>& arguments, const DownloadTiming& timing = DownloadTiming{},
+                 const DesktopProbe& desktop = ProbeInteractiveDesktop);

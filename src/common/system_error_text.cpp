@@ -12,6 +12,8 @@
 #endif
 
 namespace {
+constexpr char kNoSystemText[] = "the system has no description of this error.";
+
 unsigned long LastErrorCode() {
 #ifdef _WIN32
     return GetLastError();
@@ -51,9 +53,15 @@ std::string FormatSystemError(const char* context, unsigned long code, std::stri
     const std::string where = context ? context : "";
     if (code == 0) return (where.empty() ? std::string("Last ") : where + ": ") + "operation completed successfully.";
     while (!systemText.empty() && (systemText.back() == '\r' || systemText.back() == '\n')) systemText.pop_back();
+    if (systemText.empty()) systemText = kNoSystemText;
     const unsigned int value = static_cast<unsigned int>(code);
     char numbers[48];
-    std::snprintf(numbers, sizeof numbers, " %u (0x%04X): ", value, value);
+    // A code with the top bit set is an HRESULT or NTSTATUS: only its hexadecimal form means
+    // anything to a reader.
+    if (value > 0x7FFFFFFFu)
+        std::snprintf(numbers, sizeof numbers, " 0x%08X: ", value);
+    else
+        std::snprintf(numbers, sizeof numbers, " %u (0x%04X): ", value, value);
     const std::string head = where.empty() ? std::string("Last system error") : where + " failed with error";
     return head + numbers + systemText;
 }

@@ -3,6 +3,8 @@
 
 // Turns the calling thread's last system error into a log-ready sentence:
 //   "<context> failed with error <code> (0x<HEX4>): <system text>"
+//   "<context> failed with error 0x<HEX8>: <system text>"   (an HRESULT or NTSTATUS)
+// where a code the system has no text for gets "the system has no description of this error."
 //   "<context>: operation completed successfully."   (code 0)
 // An empty context reads "Last system error ..." / "Last operation completed successfully.".
 // Call it right after the failing call: it reads GetLastError (errno elsewhere) first.

@@ -134,10 +134,12 @@ void InstallationPipeline::Close() {
     }
     m_runFolder.ReleaseLock();
     CleanUpTempFiles(m_runFolder.Path(), m_host.Choices().silent);
+    // The outcome cannot change any more: what the process will end with.
+    Log(LogLevel::Note, "Exit code: ", std::to_string(ExitCode()));
     PostMessageW(m_host.WindowHandle(), WM_DESTROY, 0, 0);
 }
 
-int InstallationPipeline::ExitCode() const { return ExitCodeFor(m_run.Outcome()); }
+int InstallationPipeline::ExitCode() const { return m_run.ExitCode(); }
 
 std::wstring InstallationPipeline::ExtractionFolder() const { return ExtractionFolderOf(m_run.packagePath); }
 

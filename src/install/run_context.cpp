@@ -8,6 +8,12 @@
 
 RunContext::RunContext() {
     seams.pause = [this](std::chrono::milliseconds delay) { return !cancel.WaitFor(delay); };
+    seams.exitCode = [](HANDLE process, unsigned long& code) {
+        DWORD exitCode = 0;
+        const bool known = GetExitCodeProcess(process, &exitCode) != FALSE;
+        code = exitCode;
+        return known;
+    };
 }
 
 std::wstring RunContext::ExtractionFolder() const { return ExtractionFolderOf(packagePath); }
@@ -31,6 +37,17 @@ std::string RunContext::TakeFailure() {
 void RunContext::RecordOutcome(RunOutcome outcome, unsigned long windowsError) {
     RunOutcome pending = RunOutcome::Pending;
     if (m_outcome.compare_exchange_strong(pending, outcome)) m_outcomeError.store(windowsError);
+}
+
+void RunContext::RecordInstallerExit(unsigned long exitCode) {
+    RunOutcome pending = RunOutcome::Pending;
+    // The code is in place before the outcome that makes it count.
+    if (m_outcome.load() == RunOutcome::Pending) m_installerExitCode.store(exitCode);
+    if (m_outcome.compare_exchange_strong(pending, RunOutcome::InstallerEnded)) m_outcomeError.store(0);
+}
+
+int RunContext::ExitCode() const {
+    return ExitCodeFor(m_outcome.load(), m_installerExitCode.load(), m_restartPending.load());
 }
 
 void RunContext::Post(UINT message, WPARAM wParam, LPARAM lParam) const { PostMessageW(window, message, wParam, lParam); }

@@ -22,7 +22,8 @@
 
 class RunContext {
 public:
-    // The pause waits on the cancel signal; the other seams are the pipeline's to fill in.
+    // The pause waits on the cancel signal and the exit code is the system's; the other seams are
+    // the pipeline's to fill in.
     RunContext();
     RunContext(const RunContext&) = delete;
     RunContext& operator=(const RunContext&) = delete;
@@ -50,6 +51,13 @@ public:
     void RecordOutcome(RunOutcome outcome, unsigned long windowsError = 0);
     RunOutcome Outcome() const { return m_outcome.load(); }
     unsigned long OutcomeError() const { return m_outcomeError.load(); }
+    // Setup worker. The product installer ended with |exitCode|: recorded as the run's outcome
+    // (InstallerEnded) unless another outcome came first.
+    void RecordInstallerExit(unsigned long exitCode);
+    // Setup worker: the redistributable asked for a restart.
+    void MarkRestartPending() { m_restartPending.store(true); }
+    // The process exit code for the outcome so far.
+    int ExitCode() const;
     // Any thread: posts |message| to the window.
     void Post(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     // Worker thread: hides the window without waiting for the UI thread.
@@ -58,6 +66,8 @@ public:
 private:
     std::atomic<RunOutcome> m_outcome{RunOutcome::Pending};
     std::atomic<unsigned long> m_outcomeError{0};
+    std::atomic<unsigned long> m_installerExitCode{0};
+    std::atomic<bool> m_restartPending{false};
     std::mutex m_failureLock;
     std::string m_failure;  // the first failure waiting to be shown
 };

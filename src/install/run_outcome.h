@@ -4,11 +4,13 @@
 #ifdef _WIN32
 // How a run ended. The first decision wins.
 enum class RunOutcome {
-    Pending,           // nothing decided yet
-    ReachedInstaller,  // the product installer was started
-    Cancelled,         // the user closed the window first
-    Failed,            // a stage failed: download, extraction, work folder, worker, product installer
+    Pending,                   // nothing decided yet
+    InstallerEnded,            // the product installer ran to its end: its exit code is the run's
+    Cancelled,                 // the user closed the window first
+    Failed,                    // a stage failed: download, extraction, work folder, worker, setup program
+    OtherInstallationRunning,  // the redistributable found another installation in progress
 };
 
-int ExitCodeFor(RunOutcome outcome);
+// |installerExitCode| and |restartPending| count for InstallerEnded only.
+int ExitCodeFor(RunOutcome outcome, unsigned long installerExitCode = 0, bool restartPending = false);
 #endif

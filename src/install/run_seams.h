@@ -59,5 +59,7 @@ struct RunSeams {
     StartProcessFunction startProcess;  // the start of a setup program
     // Waits |delay| unless the run is cancelled first; false when it was cancelled.
     std::function<bool(std::chrono::milliseconds delay)> pause;
+    // The exit code of a setup program that has ended (GetExitCodeProcess); false when unknown.
+    std::function<bool(HANDLE process, unsigned long& code)> exitCode;
 };
 #endif

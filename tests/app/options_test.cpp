@@ -103,6 +103,34 @@ TEST(CommandLine, FlagsCountByPresenceAndValuesAreTakenAsGiven) {
     for (const Case& c : cases) ExpectDecision(c);
 }
 
+// Deployment tools' own silent switches, and the words that are logged as ignored.
+TEST(CommandLine, OtherInstallersSilentSwitchesMakeTheRunSilent) {
+    const struct {
+        std::vector<std::string> words;
+        bool silent;
+        std::vector<std::string> ignored;
+        std::string user;
+    } cases[] = {
+        {{"/S"}, true, {}, ""},
+        {{"/quiet", "/norestart"}, true, {}, ""},
+        {{"/VERYSILENT"}, true, {}, ""},
+        {{"/qn"}, true, {}, ""},
+        {{"/Silent", "/q"}, true, {}, ""},
+        {{"/norestart"}, false, {}, ""},
+        {{"/foo"}, false, {"/foo"}, ""},
+        {{"/S", "-u", "alice"}, true, {}, "alice"},
+        {{"-u", "/S"}, false, {}, "/S"},  // an option's value is no switch
+        {{"/", "//S", "/S2", "setup"}, false, {"/", "//S", "/S2", "setup"}, ""},
+    };
+    for (const auto& c : cases) {
+        const CommandLineDecision seen = Decide(c.words);
+        EXPECT_EQ(CommandLineAction::Install, seen.action) << Joined(c.words);
+        EXPECT_EQ(c.silent, seen.silent) << Joined(c.words);
+        EXPECT_EQ(c.ignored, seen.ignoredWords) << Joined(c.words);
+        EXPECT_EQ(c.user, seen.user) << Joined(c.words);
+    }
+}
+
 TEST(CommandLine, TheParsersErrorsRejectTheRunWithItsText) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--foo"}, "Option 'foo' does not exist"},
@@ -131,7 +159,7 @@ TEST(CommandLine, VersionAndNoticeLines) {
 
 TEST(CommandLine, HelpOutputPutsTheMessageAndAnEmptyLineBeforeTheNotice) {
     cxxopts::Options table = MakeOptionTable();
-    const std::string help = table.help();
+    const std::string help = table.help() + kSilentSwitchesLine + "\n";
     EXPECT_EQ(NoticeLine() + "\n" + help + "\n", HelpOutput(table, ""));
     EXPECT_EQ("Bad words\n\n" + NoticeLine() + "\n" + help + "\n", HelpOutput(table, "Bad words"));
     EXPECT_EQ("\n\n", HelpOutput(table, "").substr(HelpOutput(table, "").size() - 2)) << "ends with an empty line";

@@ -32,7 +32,11 @@ TEST(SystemErrorSentence, FollowsTheFixedShapes) {
               "Attaching console failed with error 6 (0x0006): The handle is invalid.");
     EXPECT_EQ(FormatSystemError("", 5, "Access is denied."), "Last system error 5 (0x0005): Access is denied.");
     EXPECT_EQ(FormatSystemError("Downloading install files", 0x800C0005ul, ""),
-              "Downloading install files failed with error 2148270085 (0x800C0005): ");
+              "Downloading install files failed with error 0x800C0005: the system has no description of this error.");
+    EXPECT_EQ(FormatSystemError("The installation", 0x80070005ul, "Access is denied."),
+              "The installation failed with error 0x80070005: Access is denied.");
+    EXPECT_EQ(FormatSystemError("Reading", 12345, "\r\n"),
+              "Reading failed with error 12345 (0x3039): the system has no description of this error.");
 }
 
 TEST(SystemErrorSentence, ReadsTheCallersLastErrorFirst) {

@@ -37,6 +37,10 @@ class StandinPackage:
         self.settings[f"{role}.wait_ms"] = str(milliseconds)
         return self
 
+    def exits(self, role, code):
+        self.settings[f"{role}.exit"] = str(code)
+        return self
+
     def hold_open(self, role, file_name, milliseconds):
         self.settings[f"{role}.hold"] = file_name
         self.settings[f"{role}.hold_ms"] = str(milliseconds)

@@ -28,6 +28,7 @@ HELP = [
     "                  installing from a command line or a script.",
     "  -u, --user arg  License user login (usualy email).",
     "  -v, --version   Print installer version.",
+    "  /S /q /qn /quiet /silent /verysilent as -s; /norestart is accepted.",
     "",
 ]
 PREFIX = "Failed to parse command line arguments, error: "

@@ -155,9 +155,7 @@ class NetworkTest(PipelineTest):
                     # ready before the runtime is.
                     ping = subprocess.Popen([harness.WINE_ENV, "run", harness.BUILD_DIR, WINDOW_PING, "QuorVel", "60"],
                                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
-                    deadline = time.monotonic() + 30
-                    while not self.starts() and time.monotonic() < deadline:
-                        time.sleep(0.1)
+                    self.wait_for_the_runtime()
                     self.click_cancel(watch)
                     time.sleep(0.5)
                     window = harness.wait_for_window("^QuorVel installer$")

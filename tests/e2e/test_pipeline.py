@@ -175,6 +175,14 @@ class PipelineTest(harness.WineTestCase):
     def starts(self):
         return [r for r in packages.read_records(self.records) if r["kind"] == "start"]
 
+    def wait_for_the_runtime(self, seconds=60):
+        """Waits until the redistributable has started (a loaded machine may take long to get
+        there); fails with the log so far when it does not."""
+        deadline = time.monotonic() + seconds
+        while not self.starts() and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(["vcredist"], [s["role"] for s in self.starts()], f"log so far: {log_entries()}")
+
     def assertExit(self, expected, run_or_code):
         code = run_or_code if isinstance(run_or_code, int) else run_or_code.returncode
         self.assertEqual(harness.seen_exit_code(expected), code,
@@ -221,8 +229,9 @@ class PipelineTest(harness.WineTestCase):
         ends = {r["role"]: r["time"] for r in packages.read_records(self.records) if r["kind"] == "end"}
         self.assertLessEqual(ends["vcredist"], installer["time"], "the product installer starts after the runtime")
 
-        self.assertEqual("\r\n" + crlf([VERSION, NOTICE, SILENT_SENTENCE, FETCHING, EXTRACTING, PREPARING, ""]), out,
-                         "standard output: banner, status lines, the line end after the product installer")
+        self.assertEqual("\r\n" + crlf([VERSION, NOTICE, SILENT_SENTENCE, FETCHING, EXTRACTING, PREPARING, "",
+                                       "Installer.exe ended with exit code 0"]), out,
+                         "standard output: banner, status lines, the line end and the product installer's result")
         self.assertNotIn("stand-in", out, "a setup program wrote into the installer's console")
 
         entries = log_entries()
@@ -241,9 +250,12 @@ class PipelineTest(harness.WineTestCase):
             "Extracting vcredist.exe",
             "Extracting Installer.exe",
             f'Run exe file: {extraction}\\vcredist.exe Args: "{extraction}\\vcredist.exe" {REDISTRIBUTABLE_ARGUMENTS}',
+            "vcredist.exe ended with exit code 0",
             f'Run exe file: {extraction}\\Installer.exe Args:  -s -i x1 -u alice -p "C:\\Program Files\\App"',
+            "Installer.exe ended with exit code 0",
             "Closing...",
             "Cleaning up temp install files",
+            "Exit code: 0",
             harness.LAST_LOG_LINE,
         ], notes[1:], "the log's trail after the title line")
 
@@ -484,10 +496,7 @@ class PipelineTest(harness.WineTestCase):
         try:
             with PackageServer(self.site, PORT):
                 with harness.StartedInstaller([], program=self.program("QuorVelSetupTest.exe")) as run:
-                    deadline = time.monotonic() + 30
-                    while not self.starts() and time.monotonic() < deadline:
-                        time.sleep(0.1)
-                    self.assertEqual(["vcredist"], [s["role"] for s in self.starts()])
+                    self.wait_for_the_runtime()
                     self.click_cancel(watch, "cancel-while-runtime-runs.png")
                     code = run.wait(30)
         finally:

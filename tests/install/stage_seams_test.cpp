@@ -197,4 +197,56 @@ TEST_F(SetupStageTest, RunsBothProgramsThroughTheSeamUnlessCancelledMeanwhile) {
     }
 }
 
+// Every pair of the redistributable's and the product installer's exit codes: whether the product
+// installer runs and what the program ends with.
+TEST_F(SetupStageTest, TheSetupProgramsExitCodesDecideTheRunsExitCode) {
+    TestFolder folder(L"setup-exit-codes");
+    const std::wstring extraction = folder.Path() + L"\\Installer";
+    CreateDirectoryW(extraction.c_str(), nullptr);
+    for (const wchar_t* name : {L"vcredist.exe", L"Installer.exe"})
+        std::ofstream(std::filesystem::path(extraction + L"\\" + name)).put('x');
+    const struct {
+        unsigned long runtime;
+        bool installerRuns;
+        int exitCodeIfInstallerSucceeds;
+    } runtimes[] = {
+        {0, true, 0},       {1638, true, 0},     {5100, true, 0},     {3010, true, 3010},
+        {1641, true, 3010}, {1618, false, 1618}, {1603, false, 1603}, {5, false, 1603},
+    };
+    for (const auto& runtime : runtimes) {
+        for (const unsigned long installerCode : {0UL, 3010UL, 1603UL, 2UL}) {
+            RunContext stage;
+            stage.window = run.window;
+            stage.packagePath = folder.Path() + L"\\Installer.zip";
+            std::vector<std::wstring> started;
+            stage.seams.startProcess = [&](const std::wstring& program, wchar_t*, const std::wstring&,
+                                           PROCESS_INFORMATION& info) {
+                started.push_back(program.substr(program.rfind(L'\\') + 1));
+                info.hProcess = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+                info.hThread = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+                return true;
+            };
+            stage.seams.exitCode = [&](HANDLE, unsigned long& code) {
+                code = started.back() == L"Installer.exe" ? installerCode : runtime.runtime;
+                return true;
+            };
+            SetupStage(stage);
+            const std::string which = std::to_string(runtime.runtime) + "/" + std::to_string(installerCode);
+            const std::vector<std::wstring> expected =
+                runtime.installerRuns ? std::vector<std::wstring>{L"vcredist.exe", L"Installer.exe"}
+                                      : std::vector<std::wstring>{L"vcredist.exe"};
+            EXPECT_EQ(expected, started) << which;
+            const int expectedCode = !runtime.installerRuns ? runtime.exitCodeIfInstallerSucceeds
+                                     : installerCode == 0 ? runtime.exitCodeIfInstallerSucceeds
+                                                          : static_cast<int>(installerCode);
+            EXPECT_EQ(expectedCode, stage.ExitCode()) << which;
+            EXPECT_NE(std::string::npos,
+                      Logged().find("Note: vcredist.exe ended with exit code " + std::to_string(runtime.runtime)))
+                << which;
+            TakePosted();
+        }
+    }
+    EXPECT_NE(std::string::npos, Logged().find("The runtime redistributable failed with exit code 5.")) << Logged();
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -11,12 +12,14 @@
 #include "common/text.h"
 #include "common/unique_handle.h"
 #include "install/setup/command_line_argument.h"
+#include "install/setup/setup_exit_codes.h"
 #include "install/run_context.h"
 #include "install/run_paths.h"
 
 namespace {
 constexpr wchar_t kRedistributableArguments[] = L"/install /quiet /norestart";
 constexpr DWORD kModulePathCapacity = 520;
+constexpr char kOtherInstallationRunning[] = "Another installation is in progress; try again when it has ended.";
 
 bool FileExists(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -29,11 +32,46 @@ std::wstring RedistributablePath(const std::wstring& extractionFolder) {
     return FileExists(preferred) ? preferred : extractionFolder + L"\\vcredist_x86.exe";
 }
 
-// Waits for the child in the run's slot, which closes the handle once the wait has ended.
-void WaitAndRelease(RunContext& run, unique_handle process) {
+// Waits for the child in the run's slot, which closes the handle once the wait has ended, and
+// gives its exit code (none when the system cannot tell it).
+std::optional<unsigned long> WaitAndRelease(RunContext& run, unique_handle process) {
     const HANDLE held = run.childProcess.Hold(std::move(process));
     WaitForSingleObject(held, INFINITE);
+    unsigned long code = 0;
+    const bool known = run.seams.exitCode(held, code);
+    const DWORD error = known ? ERROR_SUCCESS : GetLastError();
     run.childProcess.Release();
+    if (!known) {
+        SetLastError(error);
+        return std::nullopt;
+    }
+    return code;
+}
+
+std::string FileNameOf(const std::wstring& path) { return WideToUtf8(path.substr(path.find_last_of(L"\\/") + 1)); }
+
+// Runs the redistributable, if the package has one, and decides from its exit code whether the
+// product installer may run. A redistributable that cannot be started changes nothing: the
+// product installer still runs.
+bool RunRedistributable(RunContext& run, const std::wstring& program) {
+    const std::optional<unsigned long> code =
+        RunProcess(run, program, RedistributableCommandLine(program), HoldProgramFile(program));
+    if (!code || run.Cancelled()) return !run.Cancelled();
+    switch (JudgeRuntimeExitCode(*code)) {
+        case RuntimeVerdict::GoOn:
+            return true;
+        case RuntimeVerdict::GoOnWithRestartPending:
+            run.MarkRestartPending();
+            return true;
+        case RuntimeVerdict::OtherInstallationRunning:
+            run.RecordOutcome(RunOutcome::OtherInstallationRunning);
+            run.ReportError(RuntimeFailureText(*code) + " " + kOtherInstallationRunning);
+            return false;
+        case RuntimeVerdict::Failed:
+            break;
+    }
+    run.ReportError(RuntimeFailureText(*code));
+    return false;
 }
 
 // The path of the held-enclosed install path without its enclosing double quotes.
@@ -84,12 +122,12 @@ unique_handle HoldProgramFile(const std::wstring& path) {
     return unique_handle();
 }
 
-bool RunProcess(RunContext& run, const std::wstring& program, const std::wstring& commandLine,
-                unique_handle heldFile) {
-    if (run.Cancelled()) return false;
+std::optional<unsigned long> RunProcess(RunContext& run, const std::wstring& program, const std::wstring& commandLine,
+                                        unique_handle heldFile) {
+    if (run.Cancelled()) return std::nullopt;
     if (!heldFile) {
         Log(LogLevel::Error, "Unable to run ", WideToUtf8(program));
-        return false;
+        return std::nullopt;
     }
     // CreateProcessW may write into the command line, so it gets a copy of its own.
     std::vector<wchar_t> writableCommandLine(commandLine.begin(), commandLine.end());
@@ -100,12 +138,17 @@ bool RunProcess(RunContext& run, const std::wstring& program, const std::wstring
     PROCESS_INFORMATION started{};
     if (!run.seams.startProcess(program, writableCommandLine.data(), folder, started)) {
         LogError(SystemErrorText("Creating process"));
-        return false;
+        return std::nullopt;
     }
     heldFile.reset();  // the process has started: what runs can no longer change
     const unique_handle thread(started.hThread);
-    WaitAndRelease(run, unique_handle(started.hProcess));
-    return true;
+    const std::optional<unsigned long> code = WaitAndRelease(run, unique_handle(started.hProcess));
+    if (!code) {
+        LogError(SystemErrorText(("Reading the exit code of " + FileNameOf(program)).c_str()));
+        return std::nullopt;
+    }
+    Log(LogLevel::Note, ExitCodeLine(FileNameOf(program), *code));
+    return code;
 }
 
 void SetupStage(RunContext& run) {
@@ -117,15 +160,19 @@ void SetupStage(RunContext& run) {
     // Both programs are held from here on, so that neither can be changed before it runs (the
     // product installer not even while the redistributable runs).
     unique_handle installerFile = HoldProgramFile(installer);
-    if (!run.Cancelled())
-        RunProcess(run, redistributable, RedistributableCommandLine(redistributable), HoldProgramFile(redistributable));
-    if (run.Cancelled()) return;
+    if (run.Cancelled() || !RunRedistributable(run, redistributable)) return;
 
     run.HideWindow();
     const RunChoices& choices = run.choices;
-    const bool started =
+    const std::optional<unsigned long> code =
         RunProcess(run, installer, InstallerArguments(choices, GetFileNameTag()), std::move(installerFile));
-    if (choices.silent) WriteConsoleLine(std::string());
-    run.RecordOutcome(started ? RunOutcome::ReachedInstaller : RunOutcome::Failed);
+    if (choices.silent) {
+        WriteConsoleLine(std::string());
+        if (code) WriteConsoleLine(ExitCodeLine(FileNameOf(installer), *code));
+    }
+    if (code)
+        run.RecordInstallerExit(*code);
+    else
+        run.RecordOutcome(RunOutcome::Failed);
     if (!run.Cancelled()) run.Post(WM_CLOSE);
 }

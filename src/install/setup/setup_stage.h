@@ -1,7 +1,9 @@
 #pragma once
-// Third stage: runs the runtime redistributable the package carries, then hides the window and
-// runs the package's own "Installer.exe" with the user's choices, waiting for each.
+// Third stage: runs the runtime redistributable the package carries, then, unless its exit code
+// forbids it, hides the window and runs the package's own "Installer.exe" with the user's choices,
+// waiting for each. The product installer's exit code becomes the run's.
 #ifdef _WIN32
+#include <optional>
 #include <string>
 
 #include "common/unique_handle.h"
@@ -35,10 +37,12 @@ unique_handle HoldProgramFile(const std::wstring& path);
 // Starts |program|, held open by |heldFile| (HoldProgramFile) so that the file checked is the
 // file that runs, with |commandLine| as its whole command line, in a console of its own, from the
 // folder that holds it; lets go of the file once the process has started and waits for its end.
-// False when it was not started (run cancelled, program not held, start failed; the two last are
-// logged). The running program sits in the run's child-process slot while it is waited for.
-bool RunProcess(RunContext& run, const std::wstring& program, const std::wstring& commandLine,
-                unique_handle heldFile);
+// Nothing when it was not started (run cancelled, program not held, start failed; the two last are
+// logged) or its exit code cannot be read (logged); else its exit code, which is logged as
+// "<file name> ended with exit code N". The running program sits in the run's child-process slot
+// while it is waited for.
+std::optional<unsigned long> RunProcess(RunContext& run, const std::wstring& program, const std::wstring& commandLine,
+                                        unique_handle heldFile);
 
 // Worker body.
 void SetupStage(RunContext& run);
