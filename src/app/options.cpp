@@ -19,7 +19,9 @@ cxxopts::Options MakeOptionTable() {
         ("s,silent", "Silent (unattended) installation mode, useful for installing from a command line or a script.",
          cxxopts::value<bool>(), "")
         ("u,user", "License user login (usualy email).", cxxopts::value<std::string>(), "")
-        ("v,version", "Print installer version.", cxxopts::value<bool>(), "");
+        ("v,version", "Print installer version.", cxxopts::value<bool>(), "")
+        ("l,log", "Write the installation log to PATH.", cxxopts::value<std::string>(), "PATH")
+        ("package", "Install from the package FILE, no download.", cxxopts::value<std::string>(), "FILE");
     return table;
 }
 
@@ -49,6 +51,8 @@ CommandLineDecision DecideFromCommandLine(cxxopts::Options& table, const std::ve
             if (result.count("user") > 0) decision.user = result["user"].as<std::string>();
             if (result.count("path") > 0) decision.installPath = "\"" + result["path"].as<std::string>() + "\"";
             decision.silent = result.count("silent") > 0;
+            if (result.count("log") > 0) decision.logPath = result["log"].as<std::string>();
+            if (result.count("package") > 0) decision.packageFile = result["package"].as<std::string>();
             for (const std::string& word : result.unmatched()) {
                 const SwitchMeaning meaning = SilentSwitchMeaning(word);
                 if (meaning == SwitchMeaning::Silent) decision.silent = true;

@@ -20,7 +20,7 @@ std::string VersionLine();
 // The maker's name and legal notice.
 std::string NoticeLine();
 
-// The six options in help order: help, x86, path, silent, user, version.
+// The options in help order: help, x86, path, silent, user, version, then log and package.
 cxxopts::Options MakeOptionTable();
 
 enum class CommandLineAction {
@@ -38,6 +38,8 @@ struct CommandLineDecision {
     bool silent = false;
     std::string user;         // as given, may be empty
     std::string installPath;  // enclosed in double quotes when given, else empty
+    std::string logPath;      // --log: where the installation log goes; empty for the default
+    std::string packageFile;  // --package: the package on disk to install; empty to download it
     // Words that are no option and no option's value, in order, except the silent switches of
     // other installers, which are taken (see SilentSwitchMeaning); each is logged as ignored.
     std::vector<std::string> ignoredWords;

@@ -44,6 +44,7 @@ int RunInstallation(CMainWindow& window, const CommandLineDecision& decision) {
     choices.user = decision.user;
     choices.installPath = decision.installPath;
     choices.silent = decision.silent;
+    choices.packageFile = decision.packageFile;
     window.SetChoices(choices);
     if (choices.silent) {
         window.AttachParentConsole();
@@ -70,14 +71,19 @@ void SilentWithoutDesktop(CommandLineDecision& decision, const DesktopProbe& des
     decision.silent = true;
 }
 
-int StartUp(CMainWindow& window, const std::vector<std::string>& arguments, bool aloneOnTheMachine,
+// A log the caller asked for that cannot be written: the run does not go on without it.
+int RefuseUnwritableLog(CMainWindow& window, const CommandLineDecision& decision) {
+    window.AttachParentConsole();
+    WriteConsoleLine("The installation log cannot be written to " + decision.logPath + ".");
+    return exit_code::kInstallFailure;
+}
+
+int StartUp(CMainWindow& window, cxxopts::Options& table, CommandLineDecision decision, bool aloneOnTheMachine,
             const DesktopProbe& desktop) {
     if (window.CreateHidden(GetModuleHandleW(nullptr)) == nullptr) {
         Log(LogLevel::Failure, SystemErrorText("Creating the main window"));
         return exit_code::kInstallFailure;
     }
-    cxxopts::Options table = MakeOptionTable();
-    CommandLineDecision decision = DecideFromCommandLine(table, arguments);
     switch (decision.action) {
         case CommandLineAction::ShowVersion:
             return ShowVersion(window);
@@ -94,15 +100,16 @@ int StartUp(CMainWindow& window, const std::vector<std::string>& arguments, bool
     for (const std::string& word : decision.ignoredWords) LogWarning("Ignored command-line word: " + word);
     SilentWithoutDesktop(decision, desktop);
     if (!aloneOnTheMachine) return RefuseSecondInstallation(window, decision.silent);
+    if (!decision.logPath.empty() && !window.LogOpened()) return RefuseUnwritableLog(window, decision);
     return RunInstallation(window, decision);
 }
 
 // Runs the start-up while the window still exists, so that an unexpected error is logged
 // before the window's last line.
-int StartUpGuarded(CMainWindow& window, const std::vector<std::string>& arguments, bool aloneOnTheMachine,
-                   const DesktopProbe& desktop) {
+int StartUpGuarded(CMainWindow& window, cxxopts::Options& table, const CommandLineDecision& decision,
+                   bool aloneOnTheMachine, const DesktopProbe& desktop) {
     try {
-        return StartUp(window, arguments, aloneOnTheMachine, desktop);
+        return StartUp(window, table, decision, aloneOnTheMachine, desktop);
     } catch (const std::exception& error) {
         Log(LogLevel::Failure, "Unexpected error: ", error.what());
     } catch (...) {
@@ -130,9 +137,13 @@ int RunInstaller(const std::vector<std::string>& arguments, const DownloadTiming
         if (const auto initControls =
                 SystemFunction<decltype(&InitCommonControlsEx)>(L"comctl32.dll", "InitCommonControlsEx"))
             initControls(&controls);
-        CMainWindow window(lock.Held() ? CMainWindow::LogFile::Open : CMainWindow::LogFile::None);
+        // The command line comes first: it may say where the log goes.
+        cxxopts::Options table = MakeOptionTable();
+        const CommandLineDecision decision = DecideFromCommandLine(table, arguments);
+        CMainWindow window(lock.Held() ? CMainWindow::LogFile::Open : CMainWindow::LogFile::None,
+                           Utf8ToWide(decision.logPath));
         window.Pipeline().Run().timing = timing;
-        return StartUpGuarded(window, arguments, lock.Held(), desktop);
+        return StartUpGuarded(window, table, decision, lock.Held(), desktop);
     } catch (...) {  // the window itself could not be constructed: the log may not even be open
         Log(LogLevel::Failure, "Unexpected error while starting up");
     }

@@ -9,6 +9,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "common/folder_handle.h"
 #else
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -70,10 +72,11 @@ std::vector<std::string> LinesOf(const std::string& message) {
 // a name first (a link goes, its target stays), so the log is always a file of its own.
 bool MayReplaceLogFile(const std::filesystem::path& file) {
 #ifdef _WIN32
-    const DWORD folder = GetFileAttributesW(file.parent_path().c_str());
-    if (folder != INVALID_FILE_ATTRIBUTES &&
-        ((folder & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (folder & FILE_ATTRIBUTE_DIRECTORY) == 0))
-        return false;
+    if (file.has_parent_path()) {
+        const std::wstring folderPath = std::filesystem::absolute(file.parent_path()).wstring();
+        const unique_handle folder = OpenFolderNoFollow(folderPath);
+        if (!folder || !IsRealFolderAt(folder.get(), folderPath)) return false;
+    }
     if (DeleteFileW(file.c_str())) return true;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -85,17 +88,38 @@ bool MayReplaceLogFile(const std::filesystem::path& file) {
 
 }  // namespace
 
-void Logger::Open(std::wstring path) {
+bool Logger::Open(std::wstring path) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_opened) return;
+    if (m_opened) return m_stream.is_open();
     m_opened = true;
     if (path.empty()) path = L"log.txt";
     const std::filesystem::path file(path);
     std::error_code ignored;
     if (file.has_parent_path() && !std::filesystem::exists(file.parent_path(), ignored))
-        std::filesystem::create_directory(file.parent_path(), ignored);
-    if (!MayReplaceLogFile(file)) return;
+        std::filesystem::create_directories(file.parent_path(), ignored);
+    if (!MayReplaceLogFile(file)) return false;
     m_stream.open(file, std::ios::out | std::ios::trunc);
+    return m_stream.is_open();
+}
+
+void KeepPreviousLog(const std::wstring& path, const std::wstring& previous) {
+    const std::filesystem::path file(path);
+#ifdef _WIN32
+    const std::wstring folderPath = file.parent_path().wstring();
+    const unique_handle folder = OpenFolderNoFollow(folderPath);
+    if (!folder || !IsRealFolderAt(folder.get(), folderPath)) return;
+    const DWORD log = GetFileAttributesW(file.c_str());
+    if (log == INVALID_FILE_ATTRIBUTES || (log & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+        return;
+    // A rename moves names only: a link standing at |previous| is replaced, never written through.
+    MoveFileExW(path.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING);
+#else
+    std::error_code ignored;
+    if (std::filesystem::is_symlink(file.parent_path(), ignored) || !std::filesystem::is_regular_file(
+                                                                         std::filesystem::symlink_status(file, ignored)))
+        return;
+    std::filesystem::rename(file, previous, ignored);
+#endif
 }
 
 void Logger::Write(LogLevel level, const std::string& message) {
@@ -114,7 +138,7 @@ void Logger::Close() {
     if (m_stream.is_open()) m_stream.close();
 }
 
-void OpenLog(std::wstring path) { TheLogger().Open(std::move(path)); }
+bool OpenLog(std::wstring path) { return TheLogger().Open(std::move(path)); }
 
 void CloseLog() { TheLogger().Close(); }
 

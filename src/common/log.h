@@ -22,9 +22,9 @@ enum class LogLevel : std::int8_t {
 class Logger {
 public:
     // Opens |path| for writing, replacing what an earlier run left there, and creates its folder
-    // (one level) when it is missing. Only the first call has an effect, also after Close; an
-    // empty path means "log.txt". A file that cannot be opened leaves this log silent.
-    void Open(std::wstring path);
+    // when it is missing. Only the first call has an effect, also after Close; an empty path means
+    // "log.txt". A file that cannot be opened leaves this log silent. True when the log is open.
+    bool Open(std::wstring path);
     // Writes |message| with the time stamp, the calling thread's tag and the level; a message
     // with line breaks becomes one such line per part. Does nothing unless the log is open.
     void Write(LogLevel level, const std::string& message);
@@ -38,7 +38,12 @@ private:
 };
 
 // Opens the process-wide log (Logger::Open). Called once, before any other thread exists.
-void OpenLog(std::wstring path);
+bool OpenLog(std::wstring path);
+
+// Keeps the log an earlier run left at |path| as |previous| (one generation: an older one there
+// is replaced). Neither name is followed when it is a link; a log that is not a plain file, or a
+// folder that is a link, is left alone (the new log then replaces it as a name).
+void KeepPreviousLog(const std::wstring& path, const std::wstring& previous);
 // Closes the process-wide log for the rest of the process: a thread still running after the
 // run's end can call Log, which then does nothing.
 void CloseLog();

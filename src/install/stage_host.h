@@ -24,6 +24,7 @@ struct RunChoices {
     bool use32Bit = false;
     std::string user;         // UTF-8, may be empty
     std::string installPath;  // UTF-8, already enclosed in double quotes, or empty
+    std::string packageFile;  // UTF-8: the package on disk to install instead of downloading one
 };
 
 class StageHost {

@@ -64,8 +64,14 @@ const CMainWindow::MessageHandler CMainWindow::kMessageTable[] = {
     {WM_DOWNLOAD_RETRY, &CMainWindow::OnDownloadRetry},
 };
 
-CMainWindow::CMainWindow(LogFile log) : m_workPath(WorkFolderIn(TemporaryFolder())) {
-    if (log == LogFile::Open) OpenLog(m_workPath + L"installation_log.txt");
+CMainWindow::CMainWindow(LogFile log, const std::wstring& logPath) : m_workPath(WorkFolderIn(TemporaryFolder())) {
+    if (log != LogFile::Open) return;
+    if (!logPath.empty()) {
+        m_logOpened = OpenLog(logPath);
+        return;
+    }
+    KeepPreviousLog(m_workPath + L"installation_log.txt", m_workPath + L"installation_log.previous.txt");
+    m_logOpened = OpenLog(m_workPath + L"installation_log.txt");
 }
 
 CMainWindow::~CMainWindow() {

@@ -22,8 +22,10 @@ public:
     // one installs must leave that copy's log alone.
     enum class LogFile { Open, None };
 
-    // Computes the work folder and opens the installation log there (unless told not to).
-    explicit CMainWindow(LogFile log = LogFile::Open);
+    // Computes the work folder and opens the installation log (unless told not to): at |logPath|
+    // when given, else in the work folder, where the previous run's log is kept as
+    // "installation_log.previous.txt".
+    explicit CMainWindow(LogFile log = LogFile::Open, const std::wstring& logPath = {});
     // Frees an attached console, destroys the dialog and logs the last line.
     ~CMainWindow() override;
 
@@ -40,6 +42,8 @@ public:
     int ExitCode() const { return m_pipeline.ExitCode(); }
 
     const std::wstring& WorkPath() const { return m_workPath; }
+    // The installation log could be opened.
+    bool LogOpened() const { return m_logOpened; }
     // The run behind the window (its cancel request, its seams).
     InstallationPipeline& Pipeline() { return m_pipeline; }
 
@@ -91,6 +95,7 @@ private:
     std::wstring m_workPath;          // temporary folder + product name + "\"
     std::vector<std::wstring> m_texts;  // translated lines, indexed by TextIndex
     bool m_consoleAttached = false;
+    bool m_logOpened = false;
     RunChoices m_choices;             // silent, 32-bit, user login, quoted install path
     InstallationPipeline m_pipeline{*this};  // the stages, their worker and the run's outcome
 };

@@ -116,6 +116,33 @@ TEST(InstallationLog, ASecondRunReplacesTheFirstRunsLog) {
     EXPECT_NE(lines[0].find(" Note: second run"), std::string::npos) << lines[0];
 }
 
+TEST(InstallationLog, TheLogOfTheRunBeforeIsKeptOneGeneration) {
+    const auto folder = FreshFolder("previous");
+    const auto file = folder / "installation_log.txt";
+    const auto previous = folder / "installation_log.previous.txt";
+    for (const char* run : {"first", "second", "third"}) {
+        KeepPreviousLog(file.wstring(), previous.wstring());
+        Logger log;
+        ASSERT_TRUE(log.Open(file.wstring()));
+        log.Write(LogLevel::Note, std::string(run) + " run");
+        log.Close();
+    }
+    ASSERT_EQ(1u, ReadLines(previous).size());
+    EXPECT_NE(std::string::npos, ReadLines(previous)[0].find("second run"));
+    EXPECT_NE(std::string::npos, ReadLines(file)[0].find("third run"));
+    KeepPreviousLog((folder / "missing.txt").wstring(), previous.wstring());
+    EXPECT_NE(std::string::npos, ReadLines(previous)[0].find("second run")) << "no log, nothing moved";
+}
+
+TEST(InstallationLog, AMissingFolderIsMadeWithItsParents) {
+    const auto file = FreshFolder("nested") / "a b" / "c" / "qv.log";
+    Logger log;
+    ASSERT_TRUE(log.Open(file.wstring()));
+    log.Write(LogLevel::Note, "here");
+    log.Close();
+    EXPECT_EQ(1u, ReadLines(file).size());
+}
+
 TEST(InstallationLog, NothingIsWrittenAfterClose) {
     const auto file = FreshFolder("closed") / "installation_log.txt";
     Logger log;

@@ -6,12 +6,15 @@ full code from the log's "Exit code: N" line and checks that the Linux side saw 
 The program is QuorVelSetupTest.exe; QV_TEST_NO_DESKTOP_SESSION makes it see no interactive desktop.
 """
 import os
+import re
+import time
 import unittest
+import zipfile
 
 import harness
 import packages
 from server import PackageServer
-from test_pipeline import PORT, PipelineTest, WindowWatch, log_entries
+from test_pipeline import PORT, PipelineTest, WindowWatch, log_entries, work_folder
 
 # The redistributable's code: whether the product installer runs, the program's code when the
 # product installer then ends with 0.
@@ -99,9 +102,94 @@ class DeploymentTest(PipelineTest):
         self.assertIn("Downloading install files failed", out)
 
 
+class LogAndPackageTest(PipelineTest):
+    """--log PATH and --package FILE."""
+
+    def run_installer(self, args, timeout=90):
+        return harness.run_program(self.program("QuorVelSetupTest.exe"), args, timeout=timeout)
+
+    def lines_of(self, path):
+        with open(path, encoding="utf-8") as file:
+            return [harness.parse_log_line(line)[1] for line in file.read().splitlines()]
+
+    def test_the_log_goes_where_the_caller_says(self):
+        self.publish(self.package().write)
+        target = os.path.join(self.folder, "new logs", "night run", "qv.log")
+        victim = os.path.join(self.folder, "victim")
+        os.makedirs(victim)
+        linked = os.path.join(self.folder, "linked")
+        os.symlink(victim, linked)
+        with PackageServer(self.site, PORT):
+            made = self.run_installer(["-s", "--log", packages.windows_path(target)])
+            refused = self.run_installer(["-s", "-l", packages.windows_path(os.path.join(linked, "qv.log"))])
+        self.assertExit(harness.EXIT_SUCCESS, made)
+        lines = self.lines_of(target)
+        self.assertIn("Installer.exe ended with exit code 0", lines)
+        self.assertEqual("Main window destroyed, exiting...", lines[-1])
+        self.assertEqual(None, harness.read_log(), "the default log was written too")
+        # Wine shows a symbolic link as a plain folder: its real place gives it away.
+        self.assertExit(harness.EXIT_INSTALL_FAILURE, refused)
+        self.assertIn("The installation log cannot be written to ", refused.stdout.decode("utf-8"))
+        self.assertEqual([], os.listdir(victim), "the log was written through a link")
+        self.assertEqual(["vcredist", "Installer"], [s["role"] for s in self.starts()], "the refused run installed")
+
+    def test_the_previous_default_log_is_kept(self):
+        self.publish(self.package().write)
+        with PackageServer(self.site, PORT):
+            for user in ("first", "second", "third"):
+                self.assertExit(harness.EXIT_SUCCESS, self.run_installer(["-s", "-u", user]))
+        linux_work, _ = work_folder()
+        self.assertEqual(sorted([harness.LOG_NAME, "installation_log.previous.txt"]), sorted(os.listdir(linux_work)))
+        previous = "\n".join(self.lines_of(os.path.join(linux_work, "installation_log.previous.txt")))
+        self.assertIn("-u second", previous)
+        self.assertNotIn("-u first", previous)
+        self.assertIn("-u third", harness.read_log().decode("utf-8"))
+
+    def test_a_package_on_disk_is_copied_checked_and_installed(self):
+        signed = os.path.join(self.folder, "disk", "Installer.zip")
+        self.package().with_payload("payload.bin", 20_000_000).write(signed)
+        altered = os.path.join(self.folder, "disk", "altered.zip")
+        with open(signed, "rb") as source:
+            data = bytearray(source.read())
+        data[len(data) // 2] ^= 0xFF
+        with open(altered, "wb") as target:
+            target.write(data)
+        unsigned = os.path.join(self.folder, "disk", "unsigned.zip")
+        with zipfile.ZipFile(unsigned, "w") as archive:
+            archive.writestr("Installer.exe", b"MZ")
+        missing = os.path.join(self.folder, "disk", "missing.zip")
+        with PackageServer(self.site, PORT) as server:
+            runs = {name: self.run_installer(["-s", "--package", packages.windows_path(path)])
+                    for name, path in (("altered", altered), ("unsigned", unsigned), ("missing", missing))}
+            self.assertEqual([], self.starts(), "a refused package ran")
+            with harness.StartedInstaller(["-s", "--package", packages.windows_path(signed)],
+                                          program=self.program("QuorVelSetupTest.exe")) as run:
+                # Spoiling the file once it is copied changes nothing: the copy is what counts.
+                deadline = time.monotonic() + 60
+                while "Copying the package finished" not in (harness.read_log() or b"").decode("utf-8", "replace"):
+                    self.assertLess(time.monotonic(), deadline, "the package was never copied")
+                    time.sleep(0.02)
+                with open(signed, "r+b") as source:
+                    source.write(b"\0" * 4096)
+                code = run.wait(90)
+            self.assertEqual([], server.requests(), "a package on disk needs no download")
+        self.assertExit(harness.EXIT_SUCCESS, code)
+        self.assertEqual(["vcredist", "Installer"], [s["role"] for s in self.starts()])
+        notes = [m for level, m in log_entries() if level == "Note"]
+        self.assertIn(f"Installing from the package file {packages.windows_path(signed)} (no download is made)", notes)
+        self.assertFalse(any(m.startswith("Downloading") for m in notes), notes)
+        for name in ("altered", "unsigned"):
+            self.assertExit(harness.EXIT_INSTALL_FAILURE, runs[name])
+        out = runs["missing"].stdout.decode("utf-8")
+        self.assertExit(harness.EXIT_INSTALL_FAILURE, runs["missing"])
+        self.assertRegex(out, "Reading the package file " + re.escape(packages.windows_path(missing)) +
+                         r" failed with error 2 \(0x0002\): \S")
+
+
 def load_tests(loader, tests, pattern):
     """Only this file's tests (the pipeline's own run in e2e_pipeline)."""
-    return unittest.TestSuite(DeploymentTest(name) for name in sorted(vars(DeploymentTest)) if name.startswith("test_"))
+    return unittest.TestSuite(case(name) for case in (DeploymentTest, LogAndPackageTest)
+                              for name in sorted(vars(case)) if name.startswith("test_"))
 
 
 if __name__ == "__main__":

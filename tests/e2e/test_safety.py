@@ -237,7 +237,8 @@ class SafetyTest(PipelineTest):
     # --- one installation at a time ----------------------------------------------------------
 
     def test_a_second_copy_changes_nothing_of_the_running_one(self):
-        self.publish(self.package().wait("vcredist", 8000).write)
+        # The runtime takes long enough for the four runs of the second copy on a loaded machine.
+        self.publish(self.package().wait("vcredist", 20000).write)
         second = self.program("QuorVelSetup_second.exe")
         with PackageServer(self.site, PORT) as server:
             with harness.StartedInstaller(["-s"], program=self.program("QuorVelSetupTest.exe")) as first:

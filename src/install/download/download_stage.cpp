@@ -7,6 +7,7 @@
 #include "common/log.h"
 #include "common/text.h"
 #include "install/download/download_url.h"
+#include "install/download/package_file.h"
 #include "install/download/package_transfer.h"
 #include "install/download/retry_policy.h"
 #include "install/run_context.h"
@@ -30,6 +31,10 @@ std::string Seconds(std::chrono::milliseconds delay) {
 }  // namespace
 
 void DownloadStage(RunContext& run) {
+    if (!run.choices.packageFile.empty()) {  // the caller's package: the build is what it holds
+        CopyPackageFile(run);
+        return;
+    }
     const bool use32Bit = run.choices.use32Bit;
     Log(LogLevel::Note, use32Bit ? "Installing 32 bit app build" : "Installing 64 bit app build");
     TransferRequest request;

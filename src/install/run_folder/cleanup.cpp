@@ -4,7 +4,7 @@
 #include "common/log.h"
 #include "common/system_error_text.h"
 #include "common/unique_handle.h"
-#include "install/run_folder/folder_handle.h"
+#include "common/folder_handle.h"
 
 namespace {
 constexpr DWORD kSettleMilliseconds = 200;

@@ -15,7 +15,7 @@
 #include "common/system_error_text.h"
 #include "common/text.h"
 #include "install/run_folder/cleanup.h"
-#include "install/run_folder/folder_handle.h"
+#include "common/folder_handle.h"
 
 namespace {
 constexpr wchar_t kSystemTempName[] = L"\\SystemTemp";

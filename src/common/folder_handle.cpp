@@ -1,4 +1,4 @@
-#include "install/run_folder/folder_handle.h"
+#include "common/folder_handle.h"
 
 #include <cwctype>
 #include <vector>
