@@ -38,6 +38,8 @@ EXIT_USER_CANCELLED = 1602
 EXIT_INSTALL_FAILURE = 1603
 
 LOG_NAME = "installation_log.txt"
+PREVIOUS_LOG_NAME = "installation_log.previous.txt"  # the run before's log, kept beside it
+LOG_NAMES = {LOG_NAME, PREVIOUS_LOG_NAME}
 LAST_LOG_LINE = "Main window destroyed, exiting..."
 LOG_LINE = re.compile(
     r"(?P<day>\d\d)\.(?P<month>\d\d) (?P<hour>\d\d):(?P<minute>\d\d):(?P<second>\d\d) "

@@ -139,8 +139,8 @@ class LogAndPackageTest(PipelineTest):
             for user in ("first", "second", "third"):
                 self.assertExit(harness.EXIT_SUCCESS, self.run_installer(["-s", "-u", user]))
         linux_work, _ = work_folder()
-        self.assertEqual(sorted([harness.LOG_NAME, "installation_log.previous.txt"]), sorted(os.listdir(linux_work)))
-        previous = "\n".join(self.lines_of(os.path.join(linux_work, "installation_log.previous.txt")))
+        self.assertEqual(sorted(harness.LOG_NAMES), sorted(os.listdir(linux_work)))
+        previous = "\n".join(self.lines_of(os.path.join(linux_work, harness.PREVIOUS_LOG_NAME)))
         self.assertIn("-u second", previous)
         self.assertNotIn("-u first", previous)
         self.assertIn("-u third", harness.read_log().decode("utf-8"))

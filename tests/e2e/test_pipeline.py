@@ -33,7 +33,8 @@ FETCHING, EXTRACTING, PREPARING, ERROR_OCCURRED, CANCEL = (
     "Fetching files...", "Extracting files...", "Preparing...", "Error occurred", "Cancel")
 REDISTRIBUTABLE_ARGUMENTS = "/install /quiet /norestart"
 DOWNLOAD_FAILURE = re.compile(
-    r"Downloading install files failed with error \d+ \(0x[0-9A-F]{4,}\): [^\n]*\nCheck your Internet connection\.")
+    r"Downloading install files failed with error (?:\d+ \(0x[0-9A-F]{4,}\)|0x[0-9A-F]{8}): [^\n]+\n"
+    r"Check your Internet connection\.")  # a Win32 error with its number, an HRESULT as 0x... only
 CLEANUP_WARNING = "Unable to clean up install files. Reason: "
 
 
