@@ -141,7 +141,6 @@ void InstallationPipeline::Close() {
 
 int InstallationPipeline::ExitCode() const { return m_run.ExitCode(); }
 
-std::wstring InstallationPipeline::ExtractionFolder() const { return ExtractionFolderOf(m_run.packagePath); }
 
 void InstallationPipeline::ReportError(const std::string& message, unsigned long windowsError) {
     if (!m_run.window) m_run.window = m_host.WindowHandle();

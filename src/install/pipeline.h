@@ -39,7 +39,6 @@ public:
 
     // The run's shared state; tests replace its seams before the run starts.
     RunContext& Run() { return m_run; }
-    std::wstring ExtractionFolder() const;
 
     // Any thread; see RunContext::ReportError.
     void ReportError(const std::string& message, unsigned long windowsError = 0);

@@ -12,4 +12,15 @@ constexpr UINT WM_EXTRACT_DONE = WM_USER + 4;      // 1028: extraction stage fin
 constexpr UINT WM_INSTALL_FAILED = WM_USER + 5;
 // 1030: the download starts another attempt; the status line and the progress bar start again.
 constexpr UINT WM_DOWNLOAD_RETRY = WM_USER + 6;
+
+// Any thread: posts WM_INSTALL_PROGRESS for |done| of |total| (bytes, entries, any unit), both
+// scaled down together until they fit the progress bar's range (a signed 32-bit number), so that
+// a package above 2 GiB moves the bar as a small one does, also in the 32-bit build.
+inline void PostProgress(HWND window, unsigned long long done, unsigned long long total) {
+    while (total > 0x7FFFFFFFULL) {
+        done >>= 1;
+        total >>= 1;
+    }
+    PostMessageW(window, WM_INSTALL_PROGRESS, static_cast<WPARAM>(done), static_cast<LPARAM>(total));
+}
 #endif

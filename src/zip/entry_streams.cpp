@@ -55,7 +55,7 @@ std::istream* ZipArchiveEntry::OpenDataStream() {
 
 std::unique_ptr<EntryDataChain> ZipArchiveEntry::OpenDataStreamOn(std::istream& source) const {
     const std::optional<std::streamoff> offset = LoadedDataOffset();
-    if (NeedsNewerReader() || (m_flags & kFlagEncrypted) != 0 || !offset) return nullptr;
+    if (UnreadableReason() || !offset) return nullptr;
     return BuildChain(source, *offset, m_compressedSize, false, std::string(), 0, m_method);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "zip/entry_data_chain.h"
+#include "zip/methods.h"
 #include "zip/zip_archive.h"
 
 namespace {
@@ -34,7 +35,6 @@ ZipArchiveEntry::ZipArchiveEntry(ZipArchive* archive, const ZipCentralRecord& re
       m_localHeaderOffset(extent.localHeaderOffset),
       m_crc32(record.crc32),
       m_externalAttributes(record.externalAttributes),
-      m_versionMadeBy(record.versionMadeBy),
       m_versionNeeded(record.versionNeeded),
       m_flags(record.flags),
       m_method(record.method),
@@ -155,4 +155,14 @@ std::optional<std::streamoff> ZipArchiveEntry::LoadedDataOffset() const {
 void ZipArchiveEntry::SetPassword(std::string password) {
     if (!m_open) m_open = std::make_unique<OpenState>();
     m_open->password = std::move(password);
+}
+
+std::optional<std::string> ZipArchiveEntry::UnreadableReason() const {
+    if (m_flags & kFlagEncrypted) return "it is encrypted";
+    if (NeedsNewerReader())
+        return "it needs a newer ZIP reader (version " + std::to_string((m_versionNeeded & 0xFF) / 10) + "." +
+               std::to_string((m_versionNeeded & 0xFF) % 10) + ")";
+    if (m_method != 0 && !MethodForId(m_method))
+        return "its compression method " + std::to_string(m_method) + " is not supported";
+    return std::nullopt;
 }

@@ -61,7 +61,6 @@ public:
     std::uint16_t MethodId() const { return m_method; }
     std::uint16_t FlagBits() const { return m_flags; }
     std::uint16_t VersionNeeded() const { return m_versionNeeded; }
-    std::uint16_t VersionMadeBy() const { return m_versionMadeBy; }
     // Read from the central directory again (empty when it cannot be read).
     std::string Comment() const;
     ZipExtraItems ExtraItems() const;
@@ -85,6 +84,11 @@ public:
     std::optional<std::streamoff> LoadedDataOffset() const;
     // Stream position of the local header (the stored offset moved by the archive's shift).
     std::streamoff LocalHeaderPosition() const;
+
+    // Why this reader cannot deliver the entry's data without a password: it is encrypted, needs
+    // a newer reader or uses an unknown compression method; nothing when it can. The one rule
+    // for the extraction and its read-ahead; the local header is checked by DataOffset.
+    std::optional<std::string> UnreadableReason() const;
 
     // The entry's uncompressed bytes as a stream owned by the entry, valid until
     // ReleaseDataStreams or the entry's end. Null when the entry needs a newer reader, is
@@ -115,7 +119,6 @@ private:
     std::uint32_t m_crc32 = 0;
     std::uint32_t m_externalAttributes = 0;
     std::uint32_t m_localHeaderLength = 0;  // 30 + name + extra of the local record, once read
-    std::uint16_t m_versionMadeBy = 0;
     std::uint16_t m_versionNeeded = 0;
     std::uint16_t m_flags = 0;
     std::uint16_t m_method = 0;

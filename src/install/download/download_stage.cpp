@@ -51,7 +51,7 @@ void DownloadStage(RunContext& run) {
         if (number > 1) {
             // The status line and the progress bar start again with the new attempt.
             run.Post(WM_DOWNLOAD_RETRY);
-            run.Post(WM_INSTALL_PROGRESS, 0, 1);
+            PostProgress(run.window, 0, 1);
         }
         request.attempt = number;
         TransferResult result = run.seams.transfer(request);

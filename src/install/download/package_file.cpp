@@ -11,16 +11,14 @@
 #include "install/window_messages.h"
 
 namespace {
-constexpr LPARAM kProgressSteps = 1000;
-
-// CopyFileExW's progress routine: the bar in thousandths, and the run's cancel stops the copy.
+// CopyFileExW's progress routine: the bar follows the bytes, and the run's cancel stops the copy.
 DWORD CALLBACK CopyProgress(LARGE_INTEGER total, LARGE_INTEGER copied, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD,
                             HANDLE, HANDLE, LPVOID context) {
     const auto& run = *static_cast<const RunContext*>(context);
     if (run.Cancelled()) return PROGRESS_CANCEL;
     if (total.QuadPart > 0)
-        run.Post(WM_INSTALL_PROGRESS, static_cast<WPARAM>(copied.QuadPart * kProgressSteps / total.QuadPart),
-                 kProgressSteps);
+        PostProgress(run.window, static_cast<unsigned long long>(copied.QuadPart),
+                     static_cast<unsigned long long>(total.QuadPart));
     return PROGRESS_CONTINUE;
 }
 }  // namespace

@@ -20,6 +20,7 @@
 #include "install/cancel_signal.h"
 #include "install/download/retry_policy.h"
 #include "install/download/stall_watch.h"
+#include "install/download/wininet.h"
 #include "install/window_messages.h"
 
 namespace {
@@ -35,36 +36,6 @@ constexpr DWORD kReadSize = 64 * 1024;
 constexpr DWORD kWaitSliceMs = 250;
 // How long a stopped transfer gets to end before it is left behind.
 constexpr DWORD kGraceAfterStopMs = 3000;
-
-// WinINet is not one of the system's known DLLs: it is reached from System32 only.
-struct WinInet {
-    decltype(&InternetOpenW) open = SystemFunction<decltype(&InternetOpenW)>(L"wininet.dll", "InternetOpenW");
-    decltype(&InternetOpenUrlW) openUrl =
-        SystemFunction<decltype(&InternetOpenUrlW)>(L"wininet.dll", "InternetOpenUrlW");
-    decltype(&HttpQueryInfoW) queryInfo = SystemFunction<decltype(&HttpQueryInfoW)>(L"wininet.dll", "HttpQueryInfoW");
-    decltype(&InternetReadFile) read = SystemFunction<decltype(&InternetReadFile)>(L"wininet.dll", "InternetReadFile");
-    decltype(&InternetQueryDataAvailable) available =
-        SystemFunction<decltype(&InternetQueryDataAvailable)>(L"wininet.dll", "InternetQueryDataAvailable");
-    decltype(&InternetSetOptionW) setOption =
-        SystemFunction<decltype(&InternetSetOptionW)>(L"wininet.dll", "InternetSetOptionW");
-    decltype(&InternetCloseHandle) close =
-        SystemFunction<decltype(&InternetCloseHandle)>(L"wininet.dll", "InternetCloseHandle");
-
-    bool Complete() const { return open && openUrl && queryInfo && read && available && setOption && close; }
-    static const WinInet& Get() {
-        static const WinInet functions;
-        return functions;
-    }
-};
-
-// The system's text for |error|; WinINet's own codes have their texts in its DLL.
-std::string NetworkErrorText(DWORD error) {
-    if (error >= INTERNET_ERROR_BASE && error <= INTERNET_ERROR_LAST) {
-        const std::string text = ModuleMessageText(error, LoadSystemLibrary(L"wininet.dll"));
-        if (!text.empty()) return text;
-    }
-    return SystemMessageText(error);
-}
 
 AttemptOutcome Failed(bool transient, std::string reason) {
     return AttemptOutcome{transient ? AttemptOutcome::Kind::Transient : AttemptOutcome::Kind::Permanent,
@@ -90,31 +61,33 @@ struct Attempt {
     // The session and the open request; closing them ends a blocked call on them. Whoever closes
     // first (the transfer when done, the worker when it gives up) closes them for both.
     std::mutex handleLock;
-    HINTERNET session = nullptr;
-    HINTERNET request = nullptr;
+    InternetHandle session;
+    InternetHandle request;
     bool closed = false;
 
     void CloseHandles() {
         std::lock_guard<std::mutex> lock(handleLock);
-        if (closed) return;
-        if (request) WinInet::Get().close(request);
-        if (session) WinInet::Get().close(session);
+        request.reset();
+        session.reset();
         closed = true;
     }
-    // The transfer thread's: keeps |handle| as the open request, unless the attempt is over.
-    bool Adopt(HINTERNET handle) {
-        std::lock_guard<std::mutex> lock(handleLock);
-        if (closed) {
-            WinInet::Get().close(handle);
-            return false;
-        }
-        request = handle;
-        return true;
-    }
+    // The transfer thread's: keeps |handle| as the session, unless the attempt is over (then it
+    // is closed at once).
+    bool AdoptSession(HINTERNET handle) { return Adopt(session, handle); }
+    // The same for the open request of a hop.
+    bool Adopt(HINTERNET handle) { return Adopt(request, handle); }
     void CloseRequest() {
         std::lock_guard<std::mutex> lock(handleLock);
-        if (!closed && request) WinInet::Get().close(request);
-        request = nullptr;
+        request.reset();
+    }
+
+private:
+    bool Adopt(InternetHandle& slot, HINTERNET handle) {
+        InternetHandle owned(handle);
+        std::lock_guard<std::mutex> lock(handleLock);
+        if (closed) return false;
+        slot = std::move(owned);
+        return true;
     }
 };
 
@@ -180,7 +153,7 @@ private:
         if (!OpenSession()) return NetworkFailure(GetLastError(), "no internet session", failure);
         std::wstring url = m_attempt.url;
         for (int redirects = 0;; ++redirects) {
-            RequestHandle request(m_attempt, m_net.openUrl(m_attempt.session, url.c_str(), kRequestHeaders,
+            RequestHandle request(m_attempt, m_net.openUrl(m_session, url.c_str(), kRequestHeaders,
                                                 static_cast<DWORD>(-1L), kRequestFlags, 0));
             if (!request.get()) return NetworkFailure(GetLastError(), "no connection to the server", failure);
             m_attempt.stall.Arrived();
@@ -207,15 +180,8 @@ private:
 
     bool OpenSession() {
         const HINTERNET session = m_net.open(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-        if (!session) return false;
-        {
-            std::lock_guard<std::mutex> lock(m_attempt.handleLock);
-            if (m_attempt.closed) {
-                m_net.close(session);
-                return false;
-            }
-            m_attempt.session = session;
-        }
+        if (!session || !m_attempt.AdoptSession(session)) return false;
+        m_session = session;  // owned by the attempt, which may close it to end a blocked call
         SetTimeouts(session);
         return true;
     }
@@ -257,14 +223,13 @@ private:
             DWORD written = 0;
             if (!WriteFile(file.get(), buffer.data(), read, &written, nullptr) || written != read) {
                 m_error = GetLastError();
-            failure = SystemErrorText(kContext);
+                failure = SystemErrorText(kContext);
                 return Failed(false, "the package file cannot be written: " + failure);
             }
             received += read;
             // Without a total there is nothing the progress bar could show.
             if (total != 0)
-                PostMessageW(m_attempt.window, WM_INSTALL_PROGRESS, static_cast<WPARAM>(received),
-                             static_cast<LPARAM>(total));
+                PostProgress(m_attempt.window, received, total);
         }
         if (total != 0 && received < total) {
             m_error = static_cast<unsigned long>(INET_E_DOWNLOAD_FAILURE);
@@ -306,6 +271,7 @@ private:
 
     Attempt& m_attempt;
     const WinInet& m_net;
+    HINTERNET m_session = nullptr;
     unsigned long m_error = 0;  // the error in the failure text
 };
 

@@ -71,8 +71,7 @@ bool EntryReadAhead::Eligible(std::uint32_t index) const {
     const auto entry = m_archive->EntryAt(index);
     const std::uint64_t largest = entry->MethodId() == MethodIdOf(Bzip2MethodDescriptor()) ? kLargestBzip2Entry : kLargestEntry;
     return !entry->IsDirectoryEntry() && entry->UncompressedSize() > 0 && entry->UncompressedSize() <= largest &&
-           (entry->FlagBits() & kFlagEncrypted) == 0 && entry->LoadedDataOffset() &&
-           (entry->MethodId() == 0 || MethodForId(entry->MethodId()) != nullptr);
+           !entry->UnreadableReason() && entry->LoadedDataOffset();
 }
 
 void EntryReadAhead::Run(std::istream& source) {

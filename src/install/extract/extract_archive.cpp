@@ -19,7 +19,6 @@
 #include "install/extract/entry_output_path.h"
 #include "install/extract/entry_read_ahead.h"
 #include "zip/entry_spans.h"
-#include "zip/methods.h"
 #include "zip/printable_name.h"
 #include "zip/scratch_buffer.h"
 #include "zip/zip_archive.h"
@@ -112,12 +111,7 @@ EntryOutcome CopyVerified(std::streambuf& source, std::ofstream& out, const ZipA
 
 // Why the entry's data cannot be read, or empty when it can.
 std::optional<std::string> UnreadableReason(ZipArchiveEntry& entry) {
-    if (entry.FlagBits() & kFlagEncrypted) return "it is encrypted";
-    if ((entry.VersionNeeded() & 0xFF) > ZipArchiveEntry::kNewestVersionNeeded)
-        return "it needs a newer ZIP reader (version " + std::to_string((entry.VersionNeeded() & 0xFF) / 10) + "." +
-               std::to_string((entry.VersionNeeded() & 0xFF) % 10) + ")";
-    if (entry.MethodId() != 0 && !MethodForId(entry.MethodId()))
-        return "its compression method " + std::to_string(entry.MethodId()) + " is not supported";
+    if (auto reason = entry.UnreadableReason()) return reason;
     if (!entry.DataOffset()) return "its local header is missing or damaged";
     return std::nullopt;
 }

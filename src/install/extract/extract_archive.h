@@ -29,8 +29,8 @@ using CancelTest = std::function<bool()>;  // true: stop
 //   extraction goes on so that every such entry is reported, then fails.
 // - an entry's data does not match its stored size and CRC-32 ("Corrupt entry NAME: ...") or
 //   cannot be written: the extraction stops there.
-// Names are logged with control characters escaped. Small entries may be decoded ahead on a
-// second thread (entry_read_ahead.h); files are still written and reported in order by the
+// Names are logged with control characters escaped. Small entries may be decoded ahead on
+// helper threads, one per core (entry_read_ahead.h); files are still written and reported in order by the
 // caller's thread. Nothing escapes as an exception.
 ExtractionResult ExtractArchive(const std::wstring& packagePath, const std::wstring& extractionFolder,
                                 const ExtractionProgress& progress, const CancelTest& cancelRequested);

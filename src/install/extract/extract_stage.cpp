@@ -52,7 +52,7 @@ void ExtractStage(RunContext& run) {
     const HWND window = run.window;
     const auto windowGone = [window] { return !IsWindow(window); };
     const ExtractionProgress progress = [window, windowGone](std::uint32_t done, std::uint32_t total) {
-        if (!windowGone()) PostMessageW(window, WM_INSTALL_PROGRESS, done, total);
+        if (!windowGone()) PostProgress(window, done, total);
     };
     const CancelTest cancelRequested = [&run, windowGone] { return run.Cancelled() || windowGone(); };
 
