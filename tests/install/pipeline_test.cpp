@@ -10,12 +10,6 @@
 
 namespace {
 
-class LogEnvironment : public testing::Environment {
-public:
-    void SetUp() override { TestLog::Open(); }
-};
-testing::Environment* const g_logEnvironment = testing::AddGlobalTestEnvironment(new LogEnvironment);
-
 // A window that only receives messages, standing in for the dialog, and a host that records what
 // the pipeline asked of the window.
 class FakeHost : public StageHost {

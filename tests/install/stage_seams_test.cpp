@@ -15,12 +15,6 @@
 
 namespace {
 
-class LogEnvironment : public testing::Environment {
-public:
-    void SetUp() override { TestLog::Open(); }
-};
-testing::Environment* const g_logEnvironment = testing::AddGlobalTestEnvironment(new LogEnvironment);
-
 // A run whose window only receives messages.
 class StageTest : public testing::Test {
 protected:
@@ -160,12 +154,18 @@ TEST_F(DownloadStageTest, ACancelDuringThePauseEndsTheDownloadQuietly) {
 
 using SetupStageTest = StageTest;
 
-TEST_F(SetupStageTest, RunsBothProgramsThroughTheSeamUnlessCancelledMeanwhile) {
-    TestFolder folder(L"setup-seams");
+// The unpacked folder of a package with both setup programs (one byte each: the seams start them).
+std::wstring PlantSetupPrograms(const TestFolder& folder) {
     const std::wstring extraction = folder.Path() + L"\\Installer";
     CreateDirectoryW(extraction.c_str(), nullptr);
     for (const wchar_t* name : {L"vcredist.exe", L"Installer.exe"})
         std::ofstream(std::filesystem::path(extraction + L"\\" + name)).put('x');
+    return extraction;
+}
+
+TEST_F(SetupStageTest, RunsBothProgramsThroughTheSeamUnlessCancelledMeanwhile) {
+    TestFolder folder(L"setup-seams");
+    const std::wstring extraction = PlantSetupPrograms(folder);
     run.packagePath = folder.Path() + L"\\Installer.zip";
     run.choices.silent = false;
     run.choices.user = "alice";
@@ -201,10 +201,7 @@ TEST_F(SetupStageTest, RunsBothProgramsThroughTheSeamUnlessCancelledMeanwhile) {
 // installer runs and what the program ends with.
 TEST_F(SetupStageTest, TheSetupProgramsExitCodesDecideTheRunsExitCode) {
     TestFolder folder(L"setup-exit-codes");
-    const std::wstring extraction = folder.Path() + L"\\Installer";
-    CreateDirectoryW(extraction.c_str(), nullptr);
-    for (const wchar_t* name : {L"vcredist.exe", L"Installer.exe"})
-        std::ofstream(std::filesystem::path(extraction + L"\\" + name)).put('x');
+    PlantSetupPrograms(folder);
     const struct {
         unsigned long runtime;
         bool installerRuns;

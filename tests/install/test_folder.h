@@ -1,6 +1,7 @@
 #pragma once
 // A fresh folder under the temporary folder for one test, removed afterwards, and the test
-// program's installation log, opened once in that temporary folder.
+// program's installation log, opened once in that temporary folder before the first test.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -52,3 +53,10 @@ public:
         return count;
     }
 };
+
+class TestLogEnvironment : public testing::Environment {
+public:
+    void SetUp() override { TestLog::Open(); }
+};
+// One registration for the whole test program, whichever of its files include this header.
+inline testing::Environment* const g_testLogEnvironment = testing::AddGlobalTestEnvironment(new TestLogEnvironment);
