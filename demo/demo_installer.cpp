@@ -28,10 +28,14 @@ Choices ParseChoices() {
     for (int i = 0; words && i < count; ++i) {
         const std::wstring word = words[i];
         const bool hasValue = i + 1 < count;
-        if (word == L"-s") choices.silent = true;
-        else if (word == L"-i" && hasValue) choices.tag = words[++i];
-        else if (word == L"-u" && hasValue) choices.user = words[++i];
-        else if (word == L"-p" && hasValue) choices.destination = words[++i];
+        if (word == L"-s")
+            choices.silent = true;
+        else if (word == L"-i" && hasValue)
+            choices.tag = words[++i];
+        else if (word == L"-u" && hasValue)
+            choices.user = words[++i];
+        else if (word == L"-p" && hasValue)
+            choices.destination = words[++i];
     }
     LocalFree(words);
     return choices;
@@ -60,11 +64,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::error_code error;
     fs::create_directories(destination, error);
     const fs::path source = OwnFolder() / L"product";
-    for (auto item = fs::recursive_directory_iterator(source, error); !error && item != fs::recursive_directory_iterator();
-         item.increment(error)) {
+    for (auto item = fs::recursive_directory_iterator(source, error);
+         !error && item != fs::recursive_directory_iterator(); item.increment(error)) {
         const fs::path target = destination / fs::relative(item->path(), source);
-        if (item->is_directory()) fs::create_directories(target, error);
-        else fs::copy_file(item->path(), target, fs::copy_options::overwrite_existing, error);
+        if (item->is_directory())
+            fs::create_directories(target, error);
+        else
+            fs::copy_file(item->path(), target, fs::copy_options::overwrite_existing, error);
     }
     std::ofstream receipt(destination / L"install-receipt.txt", std::ios::trunc);
     receipt << "QuorVel Demo installed\n"

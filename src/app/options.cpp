@@ -11,17 +11,17 @@ std::string NoticeLine() { return "QuorVel Software Inc. All rights reserved."; 
 
 cxxopts::Options MakeOptionTable() {
     cxxopts::Options table(kInstallerName, kInstallerName);
-    table.add_options()
-        ("h,help", "Print a usage guide.", cxxopts::value<bool>(), "")
-        ("x,x86", "Force 32 bit app build installation ignoring the environment.", cxxopts::value<bool>(), "")
-        ("p,path", "Destination folder to install to, use quotes if path contains space(s), recommended to pass as a last argument.",
-         cxxopts::value<std::string>(), "")
-        ("s,silent", "Silent (unattended) installation mode, useful for installing from a command line or a script.",
-         cxxopts::value<bool>(), "")
-        ("u,user", "License user login (usualy email).", cxxopts::value<std::string>(), "")
-        ("v,version", "Print installer version.", cxxopts::value<bool>(), "")
-        ("l,log", "Write the installation log to PATH.", cxxopts::value<std::string>(), "PATH")
-        ("package", "Install from the package FILE, no download.", cxxopts::value<std::string>(), "FILE");
+    table.add_options()("h,help", "Print a usage guide.", cxxopts::value<bool>(), "")(
+        "x,x86", "Force 32 bit app build installation ignoring the environment.", cxxopts::value<bool>(), "")(
+        "p,path",
+        "Destination folder to install to, use quotes if path contains space(s), recommended to pass as a last "
+        "argument.",
+        cxxopts::value<std::string>(),
+        "")("s,silent", "Silent (unattended) installation mode, useful for installing from a command line or a script.",
+            cxxopts::value<bool>(), "")("u,user", "License user login (usualy email).", cxxopts::value<std::string>(),
+                                        "")("v,version", "Print installer version.", cxxopts::value<bool>(), "")(
+        "l,log", "Write the installation log to PATH.", cxxopts::value<std::string>(), "PATH")(
+        "package", "Install from the package FILE, no download.", cxxopts::value<std::string>(), "FILE");
     return table;
 }
 

@@ -126,8 +126,7 @@ std::vector<std::string> ArgumentsAsUtf8(int argc, const wchar_t* const* argv) {
     return arguments;
 }
 
-int RunInstaller(const std::vector<std::string>& arguments, const DownloadTiming& timing,
-                 const DesktopProbe& desktop) {
+int RunInstaller(const std::vector<std::string>& arguments, const DownloadTiming& timing, const DesktopProbe& desktop) {
     try {
         // Taken before the log is opened: a second copy must not touch the running copy's log.
         const InstallationLock lock;

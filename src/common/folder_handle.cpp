@@ -30,7 +30,8 @@ std::wstring FinalPathOf(HANDLE file) {
     const DWORD needed = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     if (needed == 0) return {};
     std::vector<wchar_t> name(needed + 1);
-    const DWORD length = GetFinalPathNameByHandleW(file, name.data(), needed + 1, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const DWORD length =
+        GetFinalPathNameByHandleW(file, name.data(), needed + 1, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     return length == 0 || length > needed ? std::wstring() : std::wstring(name.data(), length);
 }
 }  // namespace

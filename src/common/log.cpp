@@ -115,8 +115,8 @@ void KeepPreviousLog(const std::wstring& path, const std::wstring& previous) {
     MoveFileExW(path.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING);
 #else
     std::error_code ignored;
-    if (std::filesystem::is_symlink(file.parent_path(), ignored) || !std::filesystem::is_regular_file(
-                                                                         std::filesystem::symlink_status(file, ignored)))
+    if (std::filesystem::is_symlink(file.parent_path(), ignored) ||
+        !std::filesystem::is_regular_file(std::filesystem::symlink_status(file, ignored)))
         return;
     std::filesystem::rename(file, previous, ignored);
 #endif
@@ -153,8 +153,8 @@ std::string FormatTimestamp() {
 #else
     localtime_r(&now, &local);
 #endif
-    return TwoDigits(local.tm_mday) + "." + TwoDigits(local.tm_mon + 1) + " " +
-           TwoDigits(local.tm_hour) + ":" + TwoDigits(local.tm_min) + ":" + TwoDigits(local.tm_sec);
+    return TwoDigits(local.tm_mday) + "." + TwoDigits(local.tm_mon + 1) + " " + TwoDigits(local.tm_hour) + ":" +
+           TwoDigits(local.tm_min) + ":" + TwoDigits(local.tm_sec);
 }
 
 std::string FormatThreadTag(unsigned long threadId) {
@@ -167,10 +167,14 @@ std::string FormatThreadTag() { return FormatThreadTag(CurrentThreadId()); }
 
 const char* LogLevelName(LogLevel level) {
     switch (level) {
-        case LogLevel::Note: return "Note";
-        case LogLevel::Warning: return "Warning";
-        case LogLevel::Error: return "Eerror";
-        case LogLevel::Failure: return "Failure";
+        case LogLevel::Note:
+            return "Note";
+        case LogLevel::Warning:
+            return "Warning";
+        case LogLevel::Error:
+            return "Eerror";
+        case LogLevel::Failure:
+            return "Failure";
     }
     return "Uknown";
 }

@@ -29,9 +29,9 @@ std::string ModuleMessageText(unsigned long code, const void* module) {
     // everything this program writes is UTF-8.
     wchar_t* buffer = nullptr;
     const DWORD source = module ? FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM : FORMAT_MESSAGE_FROM_SYSTEM;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | source, module,
-                                        static_cast<DWORD>(code), LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&buffer),
-                                        0, nullptr);
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | source, module,
+                       static_cast<DWORD>(code), LANG_USER_DEFAULT, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     std::wstring wide;
     if (length > 0 && buffer) wide.assign(buffer, length);
     if (buffer) LocalFree(buffer);

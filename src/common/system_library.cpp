@@ -18,8 +18,8 @@ bool RestrictDllSearchToSystem32() {
     // Reached by name: Windows 7 without its loader update has no such function.
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
     const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    const auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void*>(
-                                         GetProcAddress(kernel, "SetDefaultDllDirectories")))
+    const auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+                                         reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
                                    : nullptr;
     if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         g_searchFlagsSupported = true;

@@ -19,8 +19,7 @@ std::string WideToUtf8(const std::wstring& text) {
     const int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
     if (length <= 0) return {};
     std::vector<char> buffer(static_cast<size_t>(length));
-    if (WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, buffer.data(), length, nullptr, nullptr) == 0)
-        return {};
+    if (WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, buffer.data(), length, nullptr, nullptr) == 0) return {};
     return std::string(buffer.data());
 }
 
@@ -76,8 +75,7 @@ void EncodeOne(char32_t code, std::string& out) {
 
 std::wstring Utf8ToWide(const std::string& text) {
     std::wstring out;
-    for (size_t i = 0; i < text.size() && text[i] != '\0';)
-        out += static_cast<wchar_t>(DecodeOne(text, i));
+    for (size_t i = 0; i < text.size() && text[i] != '\0';) out += static_cast<wchar_t>(DecodeOne(text, i));
     return out;
 }
 

@@ -141,7 +141,6 @@ void InstallationPipeline::Close() {
 
 int InstallationPipeline::ExitCode() const { return m_run.ExitCode(); }
 
-
 void InstallationPipeline::ReportError(const std::string& message, unsigned long windowsError) {
     if (!m_run.window) m_run.window = m_host.WindowHandle();
     m_run.ReportError(message, windowsError);

@@ -50,7 +50,9 @@ int RunContext::ExitCode() const {
     return ExitCodeFor(m_outcome.load(), m_installerExitCode.load(), m_restartPending.load());
 }
 
-void RunContext::Post(UINT message, WPARAM wParam, LPARAM lParam) const { PostMessageW(window, message, wParam, lParam); }
+void RunContext::Post(UINT message, WPARAM wParam, LPARAM lParam) const {
+    PostMessageW(window, message, wParam, lParam);
+}
 
 void RunContext::HideWindow() const {
     // ShowWindowAsync only posts the request, so a UI thread busy waiting for this worker cannot

@@ -9,10 +9,13 @@ int ExitCodeFor(RunOutcome outcome, unsigned long installerExitCode, bool restar
             // redistributable asked for.
             if (installerExitCode == 0 && restartPending) return exit_code::kRestartRequired;
             return static_cast<int>(installerExitCode);
-        case RunOutcome::Cancelled: return exit_code::kUserCancelled;
-        case RunOutcome::OtherInstallationRunning: return exit_code::kAlreadyRunning;
+        case RunOutcome::Cancelled:
+            return exit_code::kUserCancelled;
+        case RunOutcome::OtherInstallationRunning:
+            return exit_code::kAlreadyRunning;
         case RunOutcome::Pending:  // the loop ended without any stage deciding: not a good install
-        case RunOutcome::Failed: break;
+        case RunOutcome::Failed:
+            break;
     }
     return exit_code::kInstallFailure;
 }

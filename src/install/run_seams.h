@@ -55,7 +55,7 @@ using StartProcessFunction = std::function<bool(const std::wstring& program, wch
                                                 const std::wstring& folder, PROCESS_INFORMATION& started)>;
 
 struct RunSeams {
-    PackageTransferFunction transfer;  // one transfer of the package
+    PackageTransferFunction transfer;   // one transfer of the package
     StartProcessFunction startProcess;  // the start of a setup program
     // Waits |delay| unless the run is cancelled first; false when it was cancelled.
     std::function<bool(std::chrono::milliseconds delay)> pause;

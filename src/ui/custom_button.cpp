@@ -24,8 +24,7 @@ struct StateColours {
 
 // comctl32 is not one of Windows' KnownDLLs: it is reached in System32 only, by name.
 decltype(&SetWindowSubclass) SetSubclass() {
-    static const auto function =
-        SystemFunction<decltype(&SetWindowSubclass)>(L"comctl32.dll", "SetWindowSubclass");
+    static const auto function = SystemFunction<decltype(&SetWindowSubclass)>(L"comctl32.dll", "SetWindowSubclass");
     return function;
 }
 
@@ -36,18 +35,14 @@ decltype(&RemoveWindowSubclass) RemoveSubclass() {
 }
 
 LRESULT CallNextProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    static const auto next =
-        SystemFunction<decltype(&DefSubclassProc)>(L"comctl32.dll", "DefSubclassProc");
+    static const auto next = SystemFunction<decltype(&DefSubclassProc)>(L"comctl32.dll", "DefSubclassProc");
     return next ? next(window, message, wParam, lParam) : DefWindowProcW(window, message, wParam, lParam);
 }
 
-bool IsKeyMessage(UINT message) {
-    return message == WM_KEYDOWN || message == WM_KEYUP || message == WM_CHAR;
-}
+bool IsKeyMessage(UINT message) { return message == WM_KEYDOWN || message == WM_KEYUP || message == WM_CHAR; }
 }  // namespace
 
-CCustomButton::CCustomButton()
-    : m_textColor(GetSysColor(COLOR_BTNTEXT)), m_faceColor(GetSysColor(COLOR_BTNFACE)) {}
+CCustomButton::CCustomButton() : m_textColor(GetSysColor(COLOR_BTNTEXT)), m_faceColor(GetSysColor(COLOR_BTNFACE)) {}
 
 CCustomButton::~CCustomButton() {
     // Normally the dialog has destroyed the button by now; if not, take this object out of its
@@ -71,8 +66,8 @@ void CCustomButton::SetDpi(UINT dpi) {
     if (m_window != nullptr) InvalidateRect(m_window, nullptr, TRUE);
 }
 
-LRESULT CALLBACK CCustomButton::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                             UINT_PTR, DWORD_PTR self) {
+LRESULT CALLBACK CCustomButton::SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                             DWORD_PTR self) {
     auto& button = *reinterpret_cast<CCustomButton*>(self);
     LRESULT result = 0;
     if (button.ProcessMessage(message, wParam, lParam, result)) return result;
@@ -174,6 +169,6 @@ void CCustomButton::Draw(const DRAWITEMSTRUCT& item) const {
     }
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, colours.label);
-    DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(label), 0, x, y, extent.cx,
-               extent.cy, DST_TEXT | (disabled ? DSS_DISABLED : 0));
+    DrawStateW(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(label), 0, x, y, extent.cx, extent.cy,
+               DST_TEXT | (disabled ? DSS_DISABLED : 0));
 }

@@ -34,8 +34,8 @@ public:
     bool m_keyboardPresses = true;
 
 private:
-    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam,
-                                         UINT_PTR id, DWORD_PTR self);
+    static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
+                                         DWORD_PTR self);
     bool ProcessMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
     void OnCreate();

@@ -33,8 +33,10 @@ HWND FindNotificationSource(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         case WM_PARENTNOTIFY:
             switch (LOWORD(wParam)) {
                 case WM_CREATE:
-                case WM_DESTROY: return WindowFromLParam(lParam);
-                default: return ChildWithId(dialog, HIWORD(wParam));
+                case WM_DESTROY:
+                    return WindowFromLParam(lParam);
+                default:
+                    return ChildWithId(dialog, HIWORD(wParam));
             }
         case WM_DRAWITEM: {
             const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
@@ -95,8 +97,7 @@ HWND CDialogWindow::Create(HINSTANCE module, int templateId, HWND owner) {
 }
 
 HWND CDialogWindow::CreateIndirect(HINSTANCE module, const DLGTEMPLATE* dialogTemplate, HWND owner) {
-    return CreateDialogIndirectParamW(module, dialogTemplate, owner, DialogProcedure,
-                                      reinterpret_cast<LPARAM>(this));
+    return CreateDialogIndirectParamW(module, dialogTemplate, owner, DialogProcedure, reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK CDialogWindow::DialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -3,9 +3,7 @@
 #include <utility>
 
 namespace {
-LONG Scale(LONG value, UINT to, UINT from) {
-    return MulDiv(value, static_cast<int>(to), static_cast<int>(from));
-}
+LONG Scale(LONG value, UINT to, UINT from) { return MulDiv(value, static_cast<int>(to), static_cast<int>(from)); }
 
 HFONT FontOf(HWND window) { return reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)); }
 

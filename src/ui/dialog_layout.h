@@ -32,6 +32,6 @@ private:
     HWND m_dialog = nullptr;
     UINT m_dpi = 0;
     std::vector<Placement> m_controls;
-    HFONT m_dialogFont = nullptr;     // the dialog manager's; it owns and deletes it
-    unique_gdi<HFONT> m_scaledFont;   // the dialog font at another DPI, while one is in use
+    HFONT m_dialogFont = nullptr;    // the dialog manager's; it owns and deletes it
+    unique_gdi<HFONT> m_scaledFont;  // the dialog font at another DPI, while one is in use
 };

@@ -34,7 +34,6 @@ UINT WindowDpi(HWND window) {
 }
 
 void HandleDialogDpiChangesMyself(HWND dialog) {
-    static const auto setBehavior =
-        User32Function<decltype(&SetDialogDpiChangeBehavior)>("SetDialogDpiChangeBehavior");
+    static const auto setBehavior = User32Function<decltype(&SetDialogDpiChangeBehavior)>("SetDialogDpiChangeBehavior");
     if (setBehavior != nullptr) setBehavior(dialog, DDC_DISABLE_ALL, DDC_DISABLE_ALL);
 }

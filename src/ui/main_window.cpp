@@ -24,9 +24,9 @@ constexpr int kButtonCornerSize = 5;
 constexpr int kStatusFontHeight = 22;  // pixels at 96 DPI
 
 unique_gdi<HFONT> CreateStatusFont(UINT dpi) {
-    return unique_gdi<HFONT>(CreateFontW(ScaleToDpi(kStatusFontHeight, dpi), 0, 0, 0, 300, FALSE, FALSE,
-                                         FALSE, DEFAULT_CHARSET, OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS,
-                                         CLEARTYPE_QUALITY, VARIABLE_PITCH, L"Arial"));
+    return unique_gdi<HFONT>(CreateFontW(ScaleToDpi(kStatusFontHeight, dpi), 0, 0, 0, 300, FALSE, FALSE, FALSE,
+                                         DEFAULT_CHARSET, OUT_OUTLINE_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                         VARIABLE_PITCH, L"Arial"));
 }
 
 std::wstring TemporaryFolder() {
@@ -42,9 +42,7 @@ std::wstring TemporaryFolder() {
 
 }  // namespace
 
-std::wstring WorkFolderIn(const std::wstring& tempFolder) {
-    return tempFolder + Utf8ToWide(GetProductName()) + L"\\";
-}
+std::wstring WorkFolderIn(const std::wstring& tempFolder) { return tempFolder + Utf8ToWide(GetProductName()) + L"\\"; }
 
 // The order of tests: the cancel button's command first, then the window's own messages, then
 // the installation's messages. Whatever is not here falls to the reflection rule.

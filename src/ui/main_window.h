@@ -86,17 +86,17 @@ private:
     void ScaleOwnDrawing();
     std::optional<LRESULT> OnDownloadRetry(WPARAM wParam, LPARAM lParam);
 
-    HWND m_progressBar = nullptr;     // control 1001
-    CCustomButton m_cancelButton;     // serves control 1004
-    HWND m_statusText = nullptr;      // control 1002
-    unique_gdi<HFONT> m_statusFont;   // kept for the status line's life (and remade at a new DPI)
-    UINT m_dpi = kDesignDpi;          // the DPI the window is drawn at now
-    DialogLayout m_layout;            // the controls as laid out at creation
-    std::wstring m_workPath;          // temporary folder + product name + "\"
+    HWND m_progressBar = nullptr;       // control 1001
+    CCustomButton m_cancelButton;       // serves control 1004
+    HWND m_statusText = nullptr;        // control 1002
+    unique_gdi<HFONT> m_statusFont;     // kept for the status line's life (and remade at a new DPI)
+    UINT m_dpi = kDesignDpi;            // the DPI the window is drawn at now
+    DialogLayout m_layout;              // the controls as laid out at creation
+    std::wstring m_workPath;            // temporary folder + product name + "\"
     std::vector<std::wstring> m_texts;  // translated lines, indexed by TextIndex
     bool m_consoleAttached = false;
     bool m_logOpened = false;
-    RunChoices m_choices;             // silent, 32-bit, user login, quoted install path
+    RunChoices m_choices;                    // silent, 32-bit, user login, quoted install path
     InstallationPipeline m_pipeline{*this};  // the stages, their worker and the run's outcome
 };
 

@@ -8,10 +8,14 @@ constexpr LANGID kPrimaryLanguageMask = 0x3FF;
 
 WORD TranslationIdForLanguage(LANGID language) {
     switch (language & kPrimaryLanguageMask) {
-        case LANG_GERMAN: return IDR_TRANSLATION_DE;
-        case LANG_SPANISH: return IDR_TRANSLATION_ES;
-        case LANG_FRENCH: return IDR_TRANSLATION_FR;
-        default: return IDR_TRANSLATION_EN;
+        case LANG_GERMAN:
+            return IDR_TRANSLATION_DE;
+        case LANG_SPANISH:
+            return IDR_TRANSLATION_ES;
+        case LANG_FRENCH:
+            return IDR_TRANSLATION_FR;
+        default:
+            return IDR_TRANSLATION_EN;
     }
 }
 

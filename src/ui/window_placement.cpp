@@ -22,8 +22,7 @@ HWND VisibleOwner(HWND window) {
 }  // namespace
 
 POINT CenteredPosition(const RECT& centre, const RECT& workArea, SIZE size) {
-    POINT position{CentredStart(centre.left, centre.right, size.cx),
-                   CentredStart(centre.top, centre.bottom, size.cy)};
+    POINT position{CentredStart(centre.left, centre.right, size.cx), CentredStart(centre.top, centre.bottom, size.cy)};
     position.x = ClampStart(position.x, size.cx, workArea.left, workArea.right);
     position.y = ClampStart(position.y, size.cy, workArea.top, workArea.bottom);
     return position;
@@ -43,6 +42,5 @@ void CenterWindow(HWND window) {
     const SIZE size{own.right - own.left, own.bottom - own.top};
 
     const POINT position = CenteredPosition(centre, monitorInfo.rcWork, size);
-    SetWindowPos(window, nullptr, position.x, position.y, -1, -1,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(window, nullptr, position.x, position.y, -1, -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

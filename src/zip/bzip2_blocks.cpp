@@ -180,7 +180,8 @@ std::string Bzip2BlockSplitter::ShiftedBytes(std::uint64_t from, std::uint64_t t
     if (shift == 0) return m_data.substr(first, count);
     std::string out(count, '\0');
     const auto* in = reinterpret_cast<const unsigned char*>(m_data.data()) + first;
-    for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<char>(((in[i] << shift) | (in[i + 1] >> (8 - shift))) & 0xFF);
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = static_cast<char>(((in[i] << shift) | (in[i + 1] >> (8 - shift))) & 0xFF);
     return out;
 }
 

@@ -20,10 +20,10 @@ public:
     static constexpr int kMostRetries = 2;
 
     enum class Next {
-        Ready,       // Take() gives the next block
-        NeedInput,   // Append more (or EndInput)
-        End,         // the stream has ended (end marker decoded, empty stream, or no stream at all)
-        Blocked,     // no further block can be cut out: decode the rest sequentially
+        Ready,      // Take() gives the next block
+        NeedInput,  // Append more (or EndInput)
+        End,        // the stream has ended (end marker decoded, empty stream, or no stream at all)
+        Blocked,    // no further block can be cut out: decode the rest sequentially
     };
 
     // Adds compressed bytes read from the source.
@@ -61,16 +61,16 @@ private:
     std::string ShiftedBytes(std::uint64_t from, std::uint64_t to) const;
     std::size_t LongestBlockBytes() const;
 
-    std::string m_data;                 // compressed bytes from the oldest block's first byte
-    std::vector<Boundary> m_boundaries; // boundaries after the oldest block's start, in order
-    std::uint64_t m_blockStart = 0;     // bit position of the oldest block's magic
-    std::size_t m_scannedBytes = 0;     // byte positions below this have been searched
-    std::size_t m_taken = 0;            // blocks handed out and not yet decoded
-    int m_retries = 0;                  // failures of the oldest block
-    char m_level = 0;                   // '1'..'9' from the stream header
+    std::string m_data;                  // compressed bytes from the oldest block's first byte
+    std::vector<Boundary> m_boundaries;  // boundaries after the oldest block's start, in order
+    std::uint64_t m_blockStart = 0;      // bit position of the oldest block's magic
+    std::size_t m_scannedBytes = 0;      // byte positions below this have been searched
+    std::size_t m_taken = 0;             // blocks handed out and not yet decoded
+    int m_retries = 0;                   // failures of the oldest block
+    char m_level = 0;                    // '1'..'9' from the stream header
     bool m_headerParsed = false;
     bool m_inputEnded = false;
-    bool m_ended = false;               // end marker reached, or no stream
-    std::uint64_t m_fallbackBit = 0;    // next bit FallbackBytes hands out
+    bool m_ended = false;             // end marker reached, or no stream
+    std::uint64_t m_fallbackBit = 0;  // next bit FallbackBytes hands out
     bool m_fallback = false;
 };

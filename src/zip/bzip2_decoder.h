@@ -197,7 +197,8 @@ private:
     State AwaitOldest(Job& oldest) {
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;) {
-            if (oldest.state == State::Full || oldest.state == State::Done || oldest.state == State::Failed) return oldest.state;
+            if (oldest.state == State::Full || oldest.state == State::Done || oldest.state == State::Failed)
+                return oldest.state;
             if (oldest.state == State::Waiting) {
                 oldest.state = State::Running;
                 lock.unlock();
@@ -231,7 +232,8 @@ private:
     void DropAll() {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_changed.wait(lock, [this] {
-            return std::none_of(m_jobs.begin(), m_jobs.end(), [](const auto& job) { return job->state == State::Running; });
+            return std::none_of(m_jobs.begin(), m_jobs.end(),
+                                [](const auto& job) { return job->state == State::Running; });
         });
         m_jobs.clear();
     }

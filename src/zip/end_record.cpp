@@ -17,7 +17,8 @@ const char kSignature[4] = {0x50, 0x4B, 0x05, 0x06};
 enum class Fit { None, Complete, EndsTheFile };
 
 // Stream positions of the end-record signatures in [first, last], nearest to the end first.
-std::vector<std::streamoff> SignaturesIn(std::istream& in, std::streamoff first, std::streamoff last, std::streamoff size) {
+std::vector<std::streamoff> SignaturesIn(std::istream& in, std::streamoff first, std::streamoff last,
+                                         std::streamoff size) {
     std::string block(static_cast<std::size_t>(std::min(last + kFixedSize, size) - first), '\0');
     in.clear();
     in.seekg(first);
@@ -114,7 +115,8 @@ std::optional<Candidate> ReadCandidate(std::istream& in, std::streamoff position
     candidate.directoryAsStated = location.directorySize == 0 ? stated == DirectoryLimit(location)
                                                               : SignatureAt(in, stated, ZipCentralRecord::kSignature);
     if (!candidate.directoryAsStated && location.directorySize != 0) {
-        const std::streamoff shift = DirectoryLimit(location) - static_cast<std::streamoff>(location.directorySize) - stated;
+        const std::streamoff shift =
+            DirectoryLimit(location) - static_cast<std::streamoff>(location.directorySize) - stated;
         if (shift > 0 && SignatureAt(in, stated + shift, ZipCentralRecord::kSignature)) location.shift = shift;
     }
     return candidate;

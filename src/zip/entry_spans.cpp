@@ -33,7 +33,8 @@ std::optional<EntryOverlap> FindOverlappingEntries(ZipArchive& archive) {
     }
     if (archive.EndRecordOffset() >= 0) {
         const std::int64_t directory = std::int64_t(archive.DirectoryOffset()) + archive.OffsetShift();
-        spans.push_back({directory, archive.EndRecordOffset() + ZipEndRecord::kFixedSize + archive.EndRecord().commentLength,
+        spans.push_back({directory,
+                         archive.EndRecordOffset() + ZipEndRecord::kFixedSize + archive.EndRecord().commentLength,
                          kDirectory});
     }
     std::stable_sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });

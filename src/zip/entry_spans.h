@@ -9,8 +9,8 @@
 class ZipArchive;
 
 struct EntryOverlap {
-    std::size_t first = 0;               // index of an entry
-    std::optional<std::size_t> second;   // the entry it shares bytes with; empty: the directory
+    std::size_t first = 0;              // index of an entry
+    std::optional<std::size_t> second;  // the entry it shares bytes with; empty: the directory
 };
 
 // Reads every entry's local header (LoadLocalHeader) and compares the spans from each local

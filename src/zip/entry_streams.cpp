@@ -15,8 +15,9 @@ EntryDataChain::~EntryDataChain() = default;
 namespace {
 
 // Builds the chain over |source| from |offset|; null when the decryption header is refused.
-std::unique_ptr<EntryDataChain> BuildChain(std::istream& source, std::streamoff offset, std::uint64_t length, bool encrypted,
-                                           const std::string& password, std::uint8_t checkByte, std::uint16_t methodId) {
+std::unique_ptr<EntryDataChain> BuildChain(std::istream& source, std::streamoff offset, std::uint64_t length,
+                                           bool encrypted, const std::string& password, std::uint8_t checkByte,
+                                           std::uint16_t methodId) {
     auto chain = std::make_unique<EntryDataChain>();
     source.clear();
     source.seekg(offset);

@@ -17,7 +17,8 @@ const ZipExtraItem* FindItem(const ZipExtraItems& items, std::uint16_t tag) {
 
 // Replaces each placeholder among |fields| (in the ZIP64 field's order) by the next 8 bytes of
 // the ZIP64 field; false when that field is too short.
-bool ResolvePlaceholders(const ZipExtraItems& items, std::initializer_list<std::pair<std::uint32_t, std::uint64_t*>> fields) {
+bool ResolvePlaceholders(const ZipExtraItems& items,
+                         std::initializer_list<std::pair<std::uint32_t, std::uint64_t*>> fields) {
     const ZipExtraItem* zip64 = FindItem(items, kExtraZip64);
     std::size_t at = 0;
     for (const auto& [stored, resolved] : fields) {
@@ -50,8 +51,8 @@ std::optional<EntryExtent> CentralExtent(const ZipCentralRecord& record) {
 
 std::optional<LocalSizes> LocalRecordSizes(const ZipLocalRecord& record) {
     LocalSizes sizes;
-    if (!ResolvePlaceholders(record.extraItems,
-                             {{record.uncompressedSize, &sizes.uncompressedSize}, {record.compressedSize, &sizes.compressedSize}}))
+    if (!ResolvePlaceholders(record.extraItems, {{record.uncompressedSize, &sizes.uncompressedSize},
+                                                 {record.compressedSize, &sizes.compressedSize}}))
         return std::nullopt;
     return sizes;
 }
@@ -70,7 +71,11 @@ std::optional<std::string> UnicodePathName(const ZipExtraItems& items, const std
 bool IsValidUtf8(const std::string& text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        const std::size_t length = lead < 0x80           ? 1
+                                   : (lead >> 5) == 0x6  ? 2
+                                   : (lead >> 4) == 0xE  ? 3
+                                   : (lead >> 3) == 0x1E ? 4
+                                                         : 0;
         if (length == 0 || i + length > text.size()) return false;
         std::uint32_t value = length == 1 ? lead : lead & (0x7F >> length);
         for (std::size_t k = 1; k < length; ++k) {

@@ -104,8 +104,9 @@ private:
             const SizeT limit = std::min<SizeT>(m_state.dicBufSize, start + remaining);
             SizeT inputSize = m_available - m_used;
             ELzmaStatus status = LZMA_STATUS_NOT_SPECIFIED;
-            const SRes result = LzmaDec_DecodeToDic(&m_state, limit, reinterpret_cast<const Byte*>(m_input.data()) + m_used,
-                                                    &inputSize, LZMA_FINISH_ANY, &status);
+            const SRes result =
+                LzmaDec_DecodeToDic(&m_state, limit, reinterpret_cast<const Byte*>(m_input.data()) + m_used, &inputSize,
+                                    LZMA_FINISH_ANY, &status);
             m_used += inputSize;
             const std::size_t produced = m_state.dicPos - start;
             std::copy(m_state.dic + start, m_state.dic + start + produced, reinterpret_cast<Byte*>(write));

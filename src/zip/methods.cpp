@@ -39,7 +39,8 @@ MethodDescriptor LzmaMethodDescriptor() {
 }
 
 class StoreMethod final : public DecodingMethod<store_decoder, store_decoder_properties, StoreMethodDescriptor> {};
-class DeflateMethod final : public DecodingMethod<deflate_decoder, deflate_decoder_properties, DeflateMethodDescriptor> {};
+class DeflateMethod final
+    : public DecodingMethod<deflate_decoder, deflate_decoder_properties, DeflateMethodDescriptor> {};
 class Bzip2Method final : public DecodingMethod<bzip2_decoder, bzip2_decoder_properties, Bzip2MethodDescriptor> {};
 class LzmaMethod final : public DecodingMethod<lzma_decoder, lzma_decoder_properties, LzmaMethodDescriptor> {};
 

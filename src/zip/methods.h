@@ -14,7 +14,9 @@ using MethodDescriptor = std::uint32_t;
 constexpr MethodDescriptor MakeMethodDescriptor(std::uint16_t methodId, std::uint16_t versionNeeded) {
     return (static_cast<MethodDescriptor>(versionNeeded) << 16) | methodId;
 }
-constexpr std::uint16_t MethodIdOf(MethodDescriptor descriptor) { return static_cast<std::uint16_t>(descriptor & 0xFFFF); }
+constexpr std::uint16_t MethodIdOf(MethodDescriptor descriptor) {
+    return static_cast<std::uint16_t>(descriptor & 0xFFFF);
+}
 
 using entry_decoder = compression_decoder_interface<char>;
 

@@ -19,7 +19,9 @@ public:
     static constexpr std::streamoff kBlockSize = 32768;
 
     sub_streambuf(source_type& source, std::streamoff start, std::uint64_t length)
-        : m_source(source), m_current(start), m_end(start + static_cast<std::streamoff>(length)),
+        : m_source(source),
+          m_current(start),
+          m_end(start + static_cast<std::streamoff>(length)),
           m_buffer(static_cast<std::size_t>(kBlockSize)) {}
 
 protected:

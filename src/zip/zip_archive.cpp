@@ -23,7 +23,8 @@ bool StartsWithLocalHeader(std::istream& in) {
     in.clear();
     in.seekg(0);
     in.read(reinterpret_cast<char*>(bytes), 4);
-    const bool starts = in.gcount() == 4 && bytes[0] == 0x50 && bytes[1] == 0x4B && bytes[2] == 0x03 && bytes[3] == 0x04;
+    const bool starts =
+        in.gcount() == 4 && bytes[0] == 0x50 && bytes[1] == 0x4B && bytes[2] == 0x03 && bytes[3] == 0x04;
     in.clear();
     return starts;
 }
@@ -32,16 +33,22 @@ bool StartsWithLocalHeader(std::istream& in) {
 
 const char* DescribeDirectoryProblem(DirectoryProblem problem) {
     switch (problem) {
-    case DirectoryProblem::None: return "is a readable ZIP archive";
-    case DirectoryProblem::NotAnArchive: return "is not a ZIP archive";
-    case DirectoryProblem::EndsBeforeDirectory: return "ends before its central directory";
-    case DirectoryProblem::DamagedDirectory: return "has a damaged central directory";
-    case DirectoryProblem::Zip64LocatorPointsNowhere: return "is corrupt: its ZIP64 end record is not where its locator points";
-    case DirectoryProblem::Zip64RecordsDisagree:
-        return "is corrupt: its end record and its ZIP64 end record state different central directories";
-    case DirectoryProblem::Zip64ValueMissing:
-        return "is corrupt: a central directory record lacks the ZIP64 size or offset it refers to";
-    case DirectoryProblem::NoEntries: return "holds no entries";
+        case DirectoryProblem::None:
+            return "is a readable ZIP archive";
+        case DirectoryProblem::NotAnArchive:
+            return "is not a ZIP archive";
+        case DirectoryProblem::EndsBeforeDirectory:
+            return "ends before its central directory";
+        case DirectoryProblem::DamagedDirectory:
+            return "has a damaged central directory";
+        case DirectoryProblem::Zip64LocatorPointsNowhere:
+            return "is corrupt: its ZIP64 end record is not where its locator points";
+        case DirectoryProblem::Zip64RecordsDisagree:
+            return "is corrupt: its end record and its ZIP64 end record state different central directories";
+        case DirectoryProblem::Zip64ValueMissing:
+            return "is corrupt: a central directory record lacks the ZIP64 size or offset it refers to";
+        case DirectoryProblem::NoEntries:
+            return "holds no entries";
     }
     return "is not a ZIP archive";
 }
@@ -72,7 +79,8 @@ std::shared_ptr<ZipArchiveEntry> ZipArchive::EntryAt(std::size_t index) {
 bool ZipArchive::LocateEndRecord() {
     const std::optional<EndRecordLocation> location = FindEndRecord(*m_stream);
     if (!location) {
-        m_problem = StartsWithLocalHeader(*m_stream) ? DirectoryProblem::EndsBeforeDirectory : DirectoryProblem::NotAnArchive;
+        m_problem =
+            StartsWithLocalHeader(*m_stream) ? DirectoryProblem::EndsBeforeDirectory : DirectoryProblem::NotAnArchive;
         return false;
     }
     m_endRecord = location->record;
@@ -81,7 +89,8 @@ bool ZipArchive::LocateEndRecord() {
     m_directoryOffset = location->directoryOffset;
     m_directorySize = location->directorySize;
     m_zip64 = location->zip64Offset >= 0;
-    if (location->zip64Problem == Zip64Problem::LocatorPointsNowhere) m_problem = DirectoryProblem::Zip64LocatorPointsNowhere;
+    if (location->zip64Problem == Zip64Problem::LocatorPointsNowhere)
+        m_problem = DirectoryProblem::Zip64LocatorPointsNowhere;
     if (location->zip64Problem == Zip64Problem::RecordsDisagree) m_problem = DirectoryProblem::Zip64RecordsDisagree;
     return true;
 }
@@ -112,5 +121,6 @@ void ZipArchive::LoadCentralDirectory() {
     const bool sizeKnown = m_zip64 || m_directorySize != 0xFFFFFFFFu;
     const std::streamoff statedEnd = start + static_cast<std::streamoff>(m_directorySize);
     if (sizeKnown && position != statedEnd) m_problem = DirectoryProblem::DamagedDirectory;
-    if (m_problem == DirectoryProblem::None && m_entries.empty() && m_unnamedRecords == 0) m_problem = DirectoryProblem::NoEntries;
+    if (m_problem == DirectoryProblem::None && m_entries.empty() && m_unnamedRecords == 0)
+        m_problem = DirectoryProblem::NoEntries;
 }

@@ -17,9 +17,9 @@
 // entries read before the damage), so that a caller can say what was wrong.
 enum class DirectoryProblem {
     None,
-    NotAnArchive,         // no end record at all
-    EndsBeforeDirectory,  // starts like an archive but the end (record or directory) is cut off
-    DamagedDirectory,     // the directory is not where the end record says, or breaks off early
+    NotAnArchive,               // no end record at all
+    EndsBeforeDirectory,        // starts like an archive but the end (record or directory) is cut off
+    DamagedDirectory,           // the directory is not where the end record says, or breaks off early
     Zip64LocatorPointsNowhere,  // no ZIP64 end record where its locator points
     Zip64RecordsDisagree,       // the end record and the ZIP64 end record state different directories
     Zip64ValueMissing,          // a central record leaves a size or offset to a ZIP64 field it lacks

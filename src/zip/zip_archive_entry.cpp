@@ -137,7 +137,8 @@ bool ZipArchiveEntry::LoadLocalHeader() {
     const bool zip64Sizes = local.compressedSize == kZip64Placeholder || local.uncompressedSize == kZip64Placeholder;
     if (zip64Sizes && (local.flags & kFlagDataDescriptor) == 0 && !IsDirectoryEntry()) {
         const std::optional<LocalSizes> sizes = LocalRecordSizes(local);
-        m_localSizesDisagree = !sizes || sizes->compressedSize != m_compressedSize || sizes->uncompressedSize != m_uncompressedSize;
+        m_localSizesDisagree =
+            !sizes || sizes->compressedSize != m_compressedSize || sizes->uncompressedSize != m_uncompressedSize;
     }
     return true;
 }

@@ -38,8 +38,8 @@ public:
 
     // |extent|: the record's sizes and offset with ZIP64 values applied (CentralExtent).
     // |recordOffset|: stream position of the central record, to read its variable parts again.
-    ZipArchiveEntry(ZipArchive* archive, const ZipCentralRecord& record, const EntryExtent& extent, const UsedName& name,
-                    std::streamoff recordOffset);
+    ZipArchiveEntry(ZipArchive* archive, const ZipCentralRecord& record, const EntryExtent& extent,
+                    const UsedName& name, std::streamoff recordOffset);
     ~ZipArchiveEntry();
     ZipArchiveEntry(const ZipArchiveEntry&) = delete;
     ZipArchiveEntry& operator=(const ZipArchiveEntry&) = delete;

@@ -42,7 +42,8 @@ TEST(MessageLoop, UnreadableMessagesEndTheRunAsAFailureWithTheSystemsReason) {
     CloseLog();
     std::ifstream in(log);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(std::string::npos, text.find(" Failure: Reading the window messages failed with error 1400 (0x0578): ")) << text;
+    EXPECT_NE(std::string::npos, text.find(" Failure: Reading the window messages failed with error 1400 (0x0578): "))
+        << text;
 }
 
 }  // namespace

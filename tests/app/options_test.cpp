@@ -32,10 +32,14 @@ struct Case {
 
 const char* ActionName(CommandLineAction action) {
     switch (action) {
-        case CommandLineAction::ShowVersion: return "ShowVersion";
-        case CommandLineAction::ShowHelp: return "ShowHelp";
-        case CommandLineAction::Reject: return "Reject";
-        case CommandLineAction::Install: return "Install";
+        case CommandLineAction::ShowVersion:
+            return "ShowVersion";
+        case CommandLineAction::ShowHelp:
+            return "ShowHelp";
+        case CommandLineAction::Reject:
+            return "Reject";
+        case CommandLineAction::Install:
+            return "Install";
     }
     return "?";
 }
@@ -167,7 +171,9 @@ TEST(CommandLine, HelpOutputPutsTheMessageAndAnEmptyLineBeforeTheNotice) {
 
 TEST(CommandLine, WideArgumentsBecomeUtf8) {
     const wchar_t* argv[] = {L"C:\\QuorVelSetup.exe", L"--path=C:\\Gr\u00f6\u00dfe \u65e5\u672c", nullptr};
-    const std::vector<std::string> expected{"C:\\QuorVelSetup.exe", "--path=C:\\Gr\xc3\xb6\xc3\x9f" "e \xe6\x97\xa5\xe6\x9c\xac"};
+    const std::vector<std::string> expected{"C:\\QuorVelSetup.exe",
+                                            "--path=C:\\Gr\xc3\xb6\xc3\x9f"
+                                            "e \xe6\x97\xa5\xe6\x9c\xac"};
     EXPECT_EQ(expected, ArgumentsAsUtf8(2, argv));
     EXPECT_TRUE(ArgumentsAsUtf8(0, nullptr).empty());
 }

@@ -23,8 +23,9 @@ std::vector<std::string> ReadLines(const std::filesystem::path& file) {
 }
 
 std::filesystem::path FreshFolder(const std::string& name) {
-    const auto folder = std::filesystem::temp_directory_path() /
-                        ("qv_log_test_" + name + "_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    const auto folder =
+        std::filesystem::temp_directory_path() /
+        ("qv_log_test_" + name + "_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     return folder;
@@ -191,7 +192,8 @@ TEST(Timestamp, IsDayMonthAndTimeWithTwoDigitFields) {
 
 // The log is process-wide and opens once, so one test walks through its whole life.
 TEST(InstallationLog, WritesWholeLinesFromManyThreadsIgnoresALaterOpenAndEndsAtClose) {
-    const auto folder = std::filesystem::temp_directory_path() / ("qv_log_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+    const auto folder = std::filesystem::temp_directory_path() /
+                        ("qv_log_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
     std::filesystem::remove_all(folder);
     const auto file = folder / "installation_log.txt";  // its folder does not exist yet
     Log(LogLevel::Note, "dropped: the log is not open yet");

@@ -14,7 +14,9 @@ namespace {
 TEST(TextConversion, RoundTripsNonAsciiAndKeepsEmptyEmpty) {
     EXPECT_EQ(Utf8ToWide(""), L"");
     EXPECT_EQ(WideToUtf8(L""), "");
-    const std::string path = "C:\\Program Files\\T\xC3\xA9l\xC3\xA9" "chargement\\\xE6\x97\xA5\xE6\x9C\xAC";
+    const std::string path =
+        "C:\\Program Files\\T\xC3\xA9l\xC3\xA9"
+        "chargement\\\xE6\x97\xA5\xE6\x9C\xAC";
     const std::wstring wide = Utf8ToWide(path);
     EXPECT_EQ(wide, L"C:\\Program Files\\T\u00E9l\u00E9chargement\\\u65E5\u672C");
     EXPECT_EQ(WideToUtf8(wide), path);
@@ -22,7 +24,9 @@ TEST(TextConversion, RoundTripsNonAsciiAndKeepsEmptyEmpty) {
 
 TEST(TextConversion, CutsAtAnEmbeddedZeroAndReplacesInvalidBytes) {
     EXPECT_EQ(Utf8ToWide(std::string("ab\0cd", 5)), L"ab");
-    EXPECT_EQ(Utf8ToWide("a\xFF" "b"), L"a\uFFFDb");
+    EXPECT_EQ(Utf8ToWide("a\xFF"
+                         "b"),
+              L"a\uFFFDb");
 }
 
 TEST(SystemErrorSentence, FollowsTheFixedShapes) {

@@ -83,11 +83,16 @@ std::string Utf8(const std::wstring& text) {
     // Line breaks and tabs are written as \n, \r, \t so that one state stays one line.
     std::string escaped;
     for (const char c : out) {
-        if (c == '\n') escaped += "\\n";
-        else if (c == '\r') escaped += "\\r";
-        else if (c == '\t') escaped += "\\t";
-        else if (c == '\\') escaped += "\\\\";
-        else escaped += c;
+        if (c == '\n')
+            escaped += "\\n";
+        else if (c == '\r')
+            escaped += "\\r";
+        else if (c == '\t')
+            escaped += "\\t";
+        else if (c == '\\')
+            escaped += "\\\\";
+        else
+            escaped += c;
     }
     return escaped;
 }
@@ -103,10 +108,9 @@ std::string Describe(HWND window) {
     char line[1024];
     std::snprintf(line, sizeof line, "%d\t%s\t%d\t%lu\t%lu\t%d\t%s\t%ld\t%ld\t%ld\t%ld\t%ld\t%ld",
                   IsWindowVisible(window) ? 1 : 0, Utf8(TextOf(status)).c_str(), IsWindowVisible(bar) ? 1 : 0,
-                  Query(bar, PBM_GETPOS), Query(bar, PBM_GETRANGE, FALSE, 0),
-                  cancel && IsWindowVisible(cancel) ? 1 : 0, Utf8(TextOf(cancel)).c_str(),
-                  (button.left + button.right) / 2, (button.top + button.bottom) / 2, barArea.left, barArea.top,
-                  barArea.right, barArea.bottom);
+                  Query(bar, PBM_GETPOS), Query(bar, PBM_GETRANGE, FALSE, 0), cancel && IsWindowVisible(cancel) ? 1 : 0,
+                  Utf8(TextOf(cancel)).c_str(), (button.left + button.right) / 2, (button.top + button.bottom) / 2,
+                  barArea.left, barArea.top, barArea.right, barArea.bottom);
     return line;
 }
 
@@ -139,7 +143,8 @@ int wmain(int argc, wchar_t** argv) {
             return 0;
         }
         if (found.box) {
-            const std::string box = Utf8(TitleOf(found.box)) + "\t" + Utf8(TextOf(GetDlgItem(found.box, kMessageBoxText)));
+            const std::string box =
+                Utf8(TitleOf(found.box)) + "\t" + Utf8(TextOf(GetDlgItem(found.box, kMessageBoxText)));
             if (box != lastBox) std::printf("box\t%llu\t%s\n", ms, box.c_str());
             lastBox = box;
         }

@@ -32,9 +32,8 @@ TEST(RetryPolicy, DelaysDoubleFromTwoSecondsOrFollowTheServerUpToAMinute) {
         int failed;
         std::optional<std::chrono::seconds> retryAfter;
         std::chrono::milliseconds delay;
-    } cases[] = {{1, {}, 2s},     {2, {}, 4s},      {3, {}, 8s},       {1, 5s, 5s},
-                 {3, 1s, 1s},     {1, 0s, 0s},      {2, 60s, 60s},     {1, 61s, 60s},
-                 {1, 86400s, 60s}};
+    } cases[] = {{1, {}, 2s}, {2, {}, 4s},   {3, {}, 8s},   {1, 5s, 5s},     {3, 1s, 1s},
+                 {1, 0s, 0s}, {2, 60s, 60s}, {1, 61s, 60s}, {1, 86400s, 60s}};
     for (const auto& c : cases)
         EXPECT_EQ(c.delay.count(), RetryDelay(c.failed, c.retryAfter).count())
             << "after " << c.failed << " failures, Retry-After " << (c.retryAfter ? c.retryAfter->count() : -1);
@@ -45,8 +44,9 @@ TEST(RetryPolicy, RetryAfterIsReadOnlyInItsSecondsForm) {
     const struct {
         const char* header;
         long long seconds;  // -1: not understood
-    } cases[] = {{"120", 120}, {" 7 ", 7}, {"0", 0}, {"", -1}, {"-3", -1}, {"1.5", -1}, {"12a", -1},
-                 {"Wed, 21 Oct 2015 07:28:00 GMT", -1}, {"9999999999", -1}};
+    } cases[] = {{"120", 120},      {" 7 ", 7},  {"0", 0},    {"", -1},
+                 {"-3", -1},        {"1.5", -1}, {"12a", -1}, {"Wed, 21 Oct 2015 07:28:00 GMT", -1},
+                 {"9999999999", -1}};
     for (const auto& c : cases) {
         const auto parsed = ParseRetryAfter(c.header);
         EXPECT_EQ(c.seconds, parsed ? parsed->count() : -1) << '"' << c.header << '"';
@@ -93,13 +93,20 @@ TEST(RunWithRetries, TransientFailuresAreTriedFourTimesInAll) {
         {"permanent fails at once", {Outcome(Kind::Permanent)}, Kind::Permanent, 1, {}},
         {"cancel ends at once", {Outcome(Kind::Cancelled)}, Kind::Cancelled, 1, {}},
         {"two drops then success",
-         {Outcome(Kind::Transient), Outcome(Kind::Transient), Outcome(Kind::Succeeded)}, Kind::Succeeded, 3,
+         {Outcome(Kind::Transient), Outcome(Kind::Transient), Outcome(Kind::Succeeded)},
+         Kind::Succeeded,
+         3,
          {2000, 4000}},
         {"always busy",
          {Outcome(Kind::Transient), Outcome(Kind::Transient), Outcome(Kind::Transient), Outcome(Kind::Transient)},
-         Kind::Transient, 4, {2000, 4000, 8000}},
-        {"busy with Retry-After, then 404", {Outcome(Kind::Transient, 1s), Outcome(Kind::Permanent)}, Kind::Permanent,
-         2, {1000}},
+         Kind::Transient,
+         4,
+         {2000, 4000, 8000}},
+        {"busy with Retry-After, then 404",
+         {Outcome(Kind::Transient, 1s), Outcome(Kind::Permanent)},
+         Kind::Permanent,
+         2,
+         {1000}},
     };
     for (const auto& c : cases) {
         ScriptedAttempts script(c.outcomes);

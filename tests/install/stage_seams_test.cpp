@@ -63,7 +63,7 @@ TEST_F(DownloadStageTest, EndsAsTheTransferSays) {
             files.push_back(request.file);
             if (c.cancelDuringTransfer) fresh.cancel.Request();
             TransferResult result;
-            result.outcome.kind = c.complete ? AttemptOutcome::Kind::Succeeded
+            result.outcome.kind = c.complete               ? AttemptOutcome::Kind::Succeeded
                                   : c.cancelDuringTransfer ? AttemptOutcome::Kind::Cancelled
                                                            : AttemptOutcome::Kind::Permanent;
             result.failure = "no route";
@@ -113,12 +113,23 @@ TEST_F(DownloadStageTest, TransientFailuresAreRetriedWithWarningsAndTheLastFailu
         int warnings;
         const char* shown;
     } cases[] = {
-        {"drop, then success", {Kind::Transient, Kind::Succeeded}, {2000},
-         {WM_DOWNLOAD_RETRY, WM_DOWNLOAD_DONE}, 1, ""},
-        {"always busy", {Kind::Transient, Kind::Transient, Kind::Transient, Kind::Transient}, {2000, 4000, 8000},
-         {WM_DOWNLOAD_RETRY, WM_DOWNLOAD_RETRY, WM_DOWNLOAD_RETRY, WM_INSTALL_FAILED}, 4,
+        {"drop, then success",
+         {Kind::Transient, Kind::Succeeded},
+         {2000},
+         {WM_DOWNLOAD_RETRY, WM_DOWNLOAD_DONE},
+         1,
+         ""},
+        {"always busy",
+         {Kind::Transient, Kind::Transient, Kind::Transient, Kind::Transient},
+         {2000, 4000, 8000},
+         {WM_DOWNLOAD_RETRY, WM_DOWNLOAD_RETRY, WM_DOWNLOAD_RETRY, WM_INSTALL_FAILED},
+         4,
          "failure 4\nCheck your Internet connection."},
-        {"busy, then not found", {Kind::Transient, Kind::Permanent}, {2000}, {WM_DOWNLOAD_RETRY, WM_INSTALL_FAILED}, 2,
+        {"busy, then not found",
+         {Kind::Transient, Kind::Permanent},
+         {2000},
+         {WM_DOWNLOAD_RETRY, WM_INSTALL_FAILED},
+         2,
          "failure 2\nCheck your Internet connection."},
     };
     for (const auto& c : cases) {
@@ -234,8 +245,8 @@ TEST_F(SetupStageTest, TheSetupProgramsExitCodesDecideTheRunsExitCode) {
                                       : std::vector<std::wstring>{L"vcredist.exe"};
             EXPECT_EQ(expected, started) << which;
             const int expectedCode = !runtime.installerRuns ? runtime.exitCodeIfInstallerSucceeds
-                                     : installerCode == 0 ? runtime.exitCodeIfInstallerSucceeds
-                                                          : static_cast<int>(installerCode);
+                                     : installerCode == 0   ? runtime.exitCodeIfInstallerSucceeds
+                                                            : static_cast<int>(installerCode);
             EXPECT_EQ(expectedCode, stage.ExitCode()) << which;
             EXPECT_NE(std::string::npos,
                       Logged().find("Note: vcredist.exe ended with exit code " + std::to_string(runtime.runtime)))

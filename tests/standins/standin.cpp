@@ -47,8 +47,8 @@ std::wstring RoleOf(const std::wstring& path) {
 
 std::string ToUtf8(const std::wstring& text) {
     if (text.empty()) return {};
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
+    const int length =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(length), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length, nullptr,
                         nullptr);
@@ -167,8 +167,8 @@ std::string TrySwap(const std::wstring& path) {
 int wmain(int argc, wchar_t** argv) {
     if (argc == 5 && std::wstring(argv[1]) == L"--hold-file") {
         const DWORD share = std::wstring(argv[4]) == L"read" ? FILE_SHARE_READ : 0;
-        const HANDLE file = CreateFileW(argv[2], GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                        nullptr);
+        const HANDLE file =
+            CreateFileW(argv[2], GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         std::printf("holding %d\n", file != INVALID_HANDLE_VALUE ? 1 : 0);
         std::fflush(stdout);
         Sleep(std::stoul(argv[3]));

@@ -39,12 +39,11 @@ public:
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = L"QvButtonHost";
         RegisterClassW(&windowClass);
-        m_host = CreateWindowExW(0, L"QvButtonHost", L"host", WS_POPUP, 0, 0, 200, 100, nullptr,
-                                 nullptr, GetModuleHandleW(nullptr), nullptr);
-        m_button = CreateWindowExW(0, L"BUTTON", label, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 10,
-                                   10, kWidth, kHeight, m_host,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(1004)),
-                                   GetModuleHandleW(nullptr), nullptr);
+        m_host = CreateWindowExW(0, L"QvButtonHost", L"host", WS_POPUP, 0, 0, 200, 100, nullptr, nullptr,
+                                 GetModuleHandleW(nullptr), nullptr);
+        m_button =
+            CreateWindowExW(0, L"BUTTON", label, WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 10, 10, kWidth, kHeight, m_host,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(1004)), GetModuleHandleW(nullptr), nullptr);
         // Only a visible window collects the invalidations the hover tracking makes.
         ShowWindow(m_host, SW_SHOWNOACTIVATE);
     }
@@ -126,8 +125,7 @@ private:
 
 std::string Colour(COLORREF colour) {
     char text[32];
-    snprintf(text, sizeof(text), "(%d, %d, %d)", GetRValue(colour), GetGValue(colour),
-             GetBValue(colour));
+    snprintf(text, sizeof(text), "(%d, %d, %d)", GetRValue(colour), GetGValue(colour), GetBValue(colour));
     return text;
 }
 
@@ -257,8 +255,8 @@ TEST_F(CustomButtonTest, OutlineCornersAndPressedOffsetScaleWithTheDpi) {
     Subclass();
     struct Case {
         UINT dpi;
-        int outline;  // pixels of the pressed (white) outline at the left edge
-        int offset;   // how far the pressed label moves right and down
+        int outline;              // pixels of the pressed (white) outline at the left edge
+        int offset;               // how far the pressed label moves right and down
         bool cornerPixelCovered;  // (1, 1): drawn at 96 DPI, left out by the larger rounding at 2x
     };
     const Case cases[] = {{96, 1, 1, true}, {144, 2, 2, true}, {192, 2, 2, false}};

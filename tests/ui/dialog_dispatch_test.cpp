@@ -154,7 +154,8 @@ TEST_F(DialogDispatchTest, HandledResultsTravelThroughTheResultSlotOrDirectly) {
 
 TEST_F(DialogDispatchTest, AnExceptionInAHandlerIsLoggedAndEndsTheLoopWithAFailureCode) {
     MSG stale;
-    while (PeekMessageW(&stale, nullptr, 0, 0, PM_REMOVE)) {}
+    while (PeekMessageW(&stale, nullptr, 0, 0, PM_REMOVE)) {
+    }
     Send(kThrowingMessage, 0, 0);
     MSG quit{};
     ASSERT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "no quit message posted";

@@ -67,9 +67,7 @@ protected:
         return SendMessageW(m_dialog, WM_INSTALL_PROGRESS, position, maximum);
     }
     LRESULT BarPosition() const { return SendMessageW(Control(IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0); }
-    LRESULT BarMaximum() const {
-        return SendMessageW(Control(IDC_PROGRESS_BAR), PBM_GETRANGE, FALSE, 0);
-    }
+    LRESULT BarMaximum() const { return SendMessageW(Control(IDC_PROGRESS_BAR), PBM_GETRANGE, FALSE, 0); }
 
     CMainWindow m_window;
     HWND m_dialog = nullptr;
@@ -156,7 +154,9 @@ TEST_F(MainWindowDisplay, SilentStatusLinesGoToStandardOutputOnePerLine) {
     for (char c : printed) {
         if (c != '\r') withoutCr += c;
     }
-    EXPECT_EQ(withoutCr, "Fetching files...\nT\xC3\xA9l\xC3\xA9" "chargement...\n");
+    EXPECT_EQ(withoutCr,
+              "Fetching files...\nT\xC3\xA9l\xC3\xA9"
+              "chargement...\n");
     EXPECT_EQ(WindowText(Control(IDC_STATUS_TEXT)), L"") << "the hidden window shows nothing";
 }
 
@@ -164,11 +164,11 @@ TEST_F(MainWindowDisplay, AnyCancelButtonCommandPostsClose) {
     const HWND button = Control(IDC_CANCEL_BUTTON);
     for (WORD notification : {WORD{BN_CLICKED}, WORD{BN_SETFOCUS}, WORD{BN_KILLFOCUS}}) {
         MSG pending{};
-        while (PeekMessageW(&pending, m_dialog, WM_CLOSE, WM_CLOSE, PM_REMOVE)) {}
+        while (PeekMessageW(&pending, m_dialog, WM_CLOSE, WM_CLOSE, PM_REMOVE)) {
+        }
         SendMessageW(m_dialog, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_BUTTON, notification),
                      reinterpret_cast<LPARAM>(button));
-        EXPECT_TRUE(PeekMessageW(&pending, m_dialog, WM_CLOSE, WM_CLOSE, PM_REMOVE))
-            << "notification " << notification;
+        EXPECT_TRUE(PeekMessageW(&pending, m_dialog, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << "notification " << notification;
         EXPECT_EQ(pending.wParam, 0u);
         EXPECT_EQ(pending.lParam, 0);
     }
@@ -187,8 +187,8 @@ TEST_F(MainWindowDisplay, DpiChangeTakesTheSuggestedSizeAndScalesControlsAndFont
     // To a monitor at twice the DPI, and back.
     RECT suggested{window.left, window.top, window.left + 2 * (window.right - window.left),
                    window.top + 2 * (window.bottom - window.top)};
-    EXPECT_EQ(SendMessageW(m_dialog, WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi),
-                           reinterpret_cast<LPARAM>(&suggested)), 0);
+    EXPECT_EQ(SendMessageW(m_dialog, WM_DPICHANGED, MAKEWPARAM(2 * dpi, 2 * dpi), reinterpret_cast<LPARAM>(&suggested)),
+              0);
     RECT now{};
     GetWindowRect(m_dialog, &now);
     EXPECT_EQ(Describe(now), Describe(suggested)) << "the suggested rectangle";
@@ -212,7 +212,8 @@ TEST_F(MainWindowDisplay, KeysOnTheCancelButtonDoNotCancelAClickDoes) {
     MSG pending{};
     // Earlier tests of this thread may have left a close in the queue for a window handle that
     // the system has since given to this dialog.
-    while (PeekMessageW(&pending, m_dialog, WM_CLOSE, WM_CLOSE, PM_REMOVE)) {}
+    while (PeekMessageW(&pending, m_dialog, WM_CLOSE, WM_CLOSE, PM_REMOVE)) {
+    }
     ShowWindow(m_dialog, SW_SHOWNOACTIVATE);
     ShowWindow(button, SW_SHOW);
     ASSERT_FALSE(PeekMessageW(&pending, m_dialog, WM_CLOSE, WM_CLOSE, PM_REMOVE)) << "a close after showing";

@@ -49,7 +49,8 @@ TEST(MainWindow, TheCancelButtonClosesTheWindow) {
     CMainWindow window;
     ASSERT_NE(nullptr, window.CreateHidden(GetModuleHandleW(nullptr)));
     const HWND button = GetDlgItem(window.m_hWnd, IDC_CANCEL_BUTTON);
-    SendMessageW(window.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_BUTTON, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    SendMessageW(window.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_CANCEL_BUTTON, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
     EXPECT_EQ(1602, RunLoopUntilQuit()) << "the user cancelled";
 }
 

@@ -67,7 +67,8 @@ struct Control {
 };
 
 bool SameClass(const Control& want, const std::wstring& seen) {
-    return _wcsicmp(want.className.c_str(), seen.c_str()) == 0 || (!want.classOrdinal.empty() && seen == want.classOrdinal);
+    return _wcsicmp(want.className.c_str(), seen.c_str()) == 0 ||
+           (!want.classOrdinal.empty() && seen == want.classOrdinal);
 }
 
 TEST_F(ShippedProgram, DialogTemplateIsTheInstallerWindow) {
@@ -172,7 +173,8 @@ TEST_F(ShippedProgram, VersionResourceNamesTheProduct) {
     EXPECT_EQ(Utf8ToWide(QV_FILE_VERSION_TEXT), VersionString(block, L"FileVersion"));
     EXPECT_EQ(Utf8ToWide(QV_PRODUCT_VERSION_TEXT), VersionString(block, L"ProductVersion"));
     const auto manifest = Resource(RT_MANIFEST, MAKEINTRESOURCEW(1));
-    EXPECT_NE(std::string::npos, std::string(manifest.begin(), manifest.end()).find("version=\"" QV_FILE_VERSION_TEXT "\""));
+    EXPECT_NE(std::string::npos,
+              std::string(manifest.begin(), manifest.end()).find("version=\"" QV_FILE_VERSION_TEXT "\""));
     EXPECT_EQ(L"QuorVel Installer", VersionString(block, L"FileDescription"));
     EXPECT_EQ(L"QuorVel Installer", VersionString(block, L"InternalName"));
     EXPECT_EQ(L"QuorVel", VersionString(block, L"ProductName"));

@@ -20,27 +20,34 @@ struct Table {
 
 const std::vector<Table>& ShippedTables() {
     static const std::vector<Table> tables = {
-        {133, "German", 272,
-         {L"Ein Fehler ist aufgetreten", L"Stornieren", L"Wird heruntergeladen...",
-          L"Entpacke Dateien...", L"Vorbereiten ...", L"Installateur", L"(Inszenierung)"}},
-        {134, "English", 206,
-         {L"Error occurred", L"Cancel", L"Fetching files...", L"Extracting files...",
-          L"Preparing...", L"installer", L"(Staging)"}},
-        {135, "Spanish", 252,
-         {L"Se ha producido un error", L"Cancelar", L"Descargando...",
-          L"Extrayendo archivos...", L"Preparando...", L"instalador", L"(Puesta en escena)"}},
-        {136, "French", 280,
-         {L"Une erreur est survenue", L"Annuler", L"T\u00e9l\u00e9chargement...",
-          L"Extraction des fichiers...", L"En train de pr\u00e9parer...", L"installateur",
-          L"(Mise en sc\u00e8ne)"}},
+        {133,
+         "German",
+         272,
+         {L"Ein Fehler ist aufgetreten", L"Stornieren", L"Wird heruntergeladen...", L"Entpacke Dateien...",
+          L"Vorbereiten ...", L"Installateur", L"(Inszenierung)"}},
+        {134,
+         "English",
+         206,
+         {L"Error occurred", L"Cancel", L"Fetching files...", L"Extracting files...", L"Preparing...", L"installer",
+          L"(Staging)"}},
+        {135,
+         "Spanish",
+         252,
+         {L"Se ha producido un error", L"Cancelar", L"Descargando...", L"Extrayendo archivos...", L"Preparando...",
+          L"instalador", L"(Puesta en escena)"}},
+        {136,
+         "French",
+         280,
+         {L"Une erreur est survenue", L"Annuler", L"T\u00e9l\u00e9chargement...", L"Extraction des fichiers...",
+          L"En train de pr\u00e9parer...", L"installateur", L"(Mise en sc\u00e8ne)"}},
     };
     return tables;
 }
 
 // The built installer, loaded as a data file: the tables checked are the ones it ships.
 HMODULE TablesModule() {
-    static const HMODULE installer = LoadLibraryExW(
-        QV_INSTALLER_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    static const HMODULE installer =
+        LoadLibraryExW(QV_INSTALLER_EXE, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     EXPECT_NE(installer, nullptr) << "cannot load QuorVelSetup.exe: " << GetLastError();
     return installer;
 }
@@ -57,8 +64,8 @@ std::string Hex(const std::wstring& text) {
 
 // The raw bytes of a TRANSLATION resource stored under US English, as UTF-16 code units.
 std::wstring RawTable(HMODULE module, WORD id) {
-    const HRSRC resource = FindResourceExW(module, L"TRANSLATION", MAKEINTRESOURCEW(id),
-                                           MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    const HRSRC resource =
+        FindResourceExW(module, L"TRANSLATION", MAKEINTRESOURCEW(id), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     if (resource == nullptr) return {};
     const DWORD size = SizeofResource(module, resource);
     const auto* data = static_cast<const wchar_t*>(LockResource(LoadResource(module, resource)));
@@ -91,9 +98,8 @@ TEST(TranslationTables, LoadIntoTheirSevenLines) {
 TEST(TranslationTables, EnglishLinesCarryNoLineEndsOrByteOrderMark) {
     Lines texts;
     LoadTranslation(IDR_TRANSLATION_EN, texts, TablesModule());
-    const Lines expected = {L"Error occurred", L"Cancel",    L"Fetching files...",
-                            L"Extracting files...", L"Preparing...", L"installer",
-                            L"(Staging)"};
+    const Lines expected = {L"Error occurred", L"Cancel",    L"Fetching files...", L"Extracting files...",
+                            L"Preparing...",   L"installer", L"(Staging)"};
     EXPECT_EQ(texts, expected);
     for (const std::wstring& line : texts) {
         EXPECT_EQ(line.find_first_of(L"\r\n\uFEFF"), std::wstring::npos) << Hex(line);
@@ -161,7 +167,6 @@ TEST(TranslationChoice, UsesThePrimaryLanguageOnly) {
         {0x0809, 134}, {0x0410, 134}, {0x0000, 134}, {0x0413, 134}, {0xFC07, 133},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(TranslationIdForLanguage(c.language), c.table)
-            << "LANGID 0x" << std::hex << c.language;
+        EXPECT_EQ(TranslationIdForLanguage(c.language), c.table) << "LANGID 0x" << std::hex << c.language;
     }
 }

@@ -81,13 +81,13 @@ void PrintState(HWND dialog) {
     std::printf("client=%ld,%ld,%ld,%ld\n", origin.x, origin.y, client.right, client.bottom);
     std::printf("progress_pos=%ld\n", static_cast<long>(Send(progressBar, PBM_GETPOS)));
     std::printf("progress_max=%ld\n", static_cast<long>(Send(progressBar, PBM_GETRANGE, FALSE)));
-    std::printf("progress_rect=%ld,%ld,%ld,%ld\n", barRect.left, barRect.top,
-                barRect.right - barRect.left, barRect.bottom - barRect.top);
+    std::printf("progress_rect=%ld,%ld,%ld,%ld\n", barRect.left, barRect.top, barRect.right - barRect.left,
+                barRect.bottom - barRect.top);
     std::printf("button_visible=%d\n", IsWindowVisible(button) ? 1 : 0);
     std::printf("button_type=%ld\n", static_cast<long>(GetWindowLongPtrW(button, GWL_STYLE) & BS_TYPEMASK));
     std::printf("button_text=%s\n", Text(button).c_str());
-    std::printf("button_rect=%ld,%ld,%ld,%ld\n", buttonRect.left, buttonRect.top,
-                buttonRect.right - buttonRect.left, buttonRect.bottom - buttonRect.top);
+    std::printf("button_rect=%ld,%ld,%ld,%ld\n", buttonRect.left, buttonRect.top, buttonRect.right - buttonRect.left,
+                buttonRect.bottom - buttonRect.top);
     std::printf("status=%s\n", Text(GetDlgItem(dialog, kStatusTextId)).c_str());
 }
 

@@ -21,8 +21,8 @@ public:
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = L"QvPlacementTest";
         RegisterClassW(&windowClass);
-        m_window = CreateWindowExW(0, L"QvPlacementTest", L"", WS_POPUP, 0, 0, width, height,
-                                   owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+        m_window = CreateWindowExW(0, L"QvPlacementTest", L"", WS_POPUP, 0, 0, width, height, owner, nullptr,
+                                   GetModuleHandleW(nullptr), nullptr);
     }
     ~PopupWindow() { DestroyWindow(m_window); }
     HWND get() const { return m_window; }
@@ -50,15 +50,11 @@ TEST(CenteredPosition, CentresThenClampsRightAndBottomBeforeLeftAndTop) {
     const Case cases[] = {
         {"centred on the work area", screen, screen, {400, 200}, {440, 412}},
         {"odd sizes truncate", {0, 0, 1281, 1025}, screen, {401, 201}, {440, 412}},
-        {"centre past the right and bottom edges", {1000, 900, 1280, 1024}, screen,
-         {400, 200}, {880, 824}},
-        {"centre past the left and top edges", {-300, -300, 100, 100}, screen, {400, 200},
-         {0, 0}},
+        {"centre past the right and bottom edges", {1000, 900, 1280, 1024}, screen, {400, 200}, {880, 824}},
+        {"centre past the left and top edges", {-300, -300, 100, 100}, screen, {400, 200}, {0, 0}},
         {"larger than the work area keeps left and top", screen, screen, {1400, 1100}, {0, 0}},
-        {"work area with an offset", {100, 50, 1380, 1074}, {100, 50, 1380, 1074}, {300, 100},
-         {590, 512}},
-        {"negative halves truncate toward zero", {-1281, -3, 0, 0}, {-2000, -2000, 2000, 2000},
-         {3, 3}, {-641, -2}},
+        {"work area with an offset", {100, 50, 1380, 1074}, {100, 50, 1380, 1074}, {300, 100}, {590, 512}},
+        {"negative halves truncate toward zero", {-1281, -3, 0, 0}, {-2000, -2000, 2000, 2000}, {3, 3}, {-641, -2}},
     };
     for (const Case& c : cases) {
         const POINT seen = CenteredPosition(c.centre, c.workArea, c.size);

@@ -49,7 +49,8 @@ TEST_P(ArchiveDirectoryTest, EndSignatureInsideTheCommentIsPassedOver) {
     const auto directoryOffset = static_cast<std::uint32_t>(plain.size() - 22 - (46 + 5) * 2);
     // A complete second end record inside the comment: it points at the same directory but
     // claims 77 entries and has no comment of its own.
-    const std::string fake = kEndSignature + Le16(0) + Le16(0) + Le16(77) + Le16(77) + Le32(0) + Le32(directoryOffset) + Le16(0);
+    const std::string fake =
+        kEndSignature + Le16(0) + Le16(0) + Le16(77) + Le16(77) + Le32(0) + Le32(directoryOffset) + Le16(0);
     const struct {
         const char* shape;
         std::string comment;
@@ -153,7 +154,8 @@ TEST_P(ArchiveDirectoryTest, VersionNeededIsItsLowByte) {
     const struct {
         std::uint16_t versionNeeded;
         bool opens;
-    } table[] = {{0x0014, true}, {0x0314, true}, {0x032E, true}, {0x033F, true}, {0x0A3F, true}, {0x0040, false}, {0x0340, false}};
+    } table[] = {{0x0014, true}, {0x0314, true},  {0x032E, true}, {0x033F, true},
+                 {0x0A3F, true}, {0x0040, false}, {0x0340, false}};
     for (const auto& row : table) {
         SCOPED_TRACE(row.versionNeeded);
         BuiltArchive built;
@@ -178,9 +180,8 @@ TEST_P(ArchiveDirectoryTest, FoldersMarkedOnlyByTheirAttribute) {
         std::string payload;
         bool folder;
     } table[] = {
-        {0x0014, 0x10, "", true},     {0x0A3F, 0x10, "", true},      {0x0E14, 0x30, "", true},
-        {0x0314, 0x10, "", false},    {0x0014, 0x20, "", false},     {0x0014, 0x10, "data", false},
-        {0x0714, 0x10, "", false},
+        {0x0014, 0x10, "", true},  {0x0A3F, 0x10, "", true},      {0x0E14, 0x30, "", true},  {0x0314, 0x10, "", false},
+        {0x0014, 0x20, "", false}, {0x0014, 0x10, "data", false}, {0x0714, 0x10, "", false},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(std::to_string(row.madeBy) + " " + std::to_string(row.attributes) + " " + row.payload);
@@ -223,8 +224,8 @@ TEST_P(ArchiveDirectoryTest, OverlappingEntriesAreFound) {
 }
 
 TEST_P(ArchiveDirectoryTest, FilesThatAreNoArchiveOpenEmpty) {
-    const std::string cases[] = {"", "PK", std::string("PK\x05\x06\0\0\0\0\0\0\0\0\0\0\0\0\0", 17), "plain text, not an archive at all\n",
-                                 std::string(4096, '\0')};
+    const std::string cases[] = {"", "PK", std::string("PK\x05\x06\0\0\0\0\0\0\0\0\0\0\0\0\0", 17),
+                                 "plain text, not an archive at all\n", std::string(4096, '\0')};
     for (const auto& bytes : cases) {
         SCOPED_TRACE(bytes.size());
         EXPECT_EQ(Open(bytes)->EntryCount(), 0u);
@@ -260,7 +261,7 @@ TEST_P(ArchiveDirectoryTest, TruncatedDirectoryKeepsTheRecordsBeforeTheDamage) {
 TEST_P(ArchiveDirectoryTest, NamesAreNormalisedAndInvalidOnesSkipped) {
     BuiltArchive built;
     built.entries = {FolderEntry("dir\\sub\\"), StoredEntry("/abs//path//file.txt", "x"), StoredEntry("", "empty name"),
-                     StoredEntry("/", "slash"), StoredEntry("\\\\\\", "backslashes"), StoredEntry("../x", "up")};
+                     StoredEntry("/", "slash"), StoredEntry("\\\\\\", "backslashes"),     StoredEntry("../x", "up")};
     const auto archive = Open(BuildZip(built));
     ASSERT_EQ(EntryNames(*archive), (std::vector<std::string>{"dir/sub/", "abs/path/file.txt", "../x"}));
     EXPECT_TRUE(archive->EntryAt(0)->IsDirectoryEntry());
@@ -410,8 +411,10 @@ TEST_P(ArchiveDirectoryTest, EndRecordNeedingNoShiftWinsOverOneInTheComment) {
     EXPECT_GT(archive->OffsetShift(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(BothSources, ArchiveDirectoryTest, ::testing::Values(ArchiveSource::File, ArchiveSource::OddChunks),
-                         [](const auto& test_info) { return test_info.param == ArchiveSource::File ? "FileStream" : "OddChunkStream"; });
+INSTANTIATE_TEST_SUITE_P(BothSources, ArchiveDirectoryTest,
+                         ::testing::Values(ArchiveSource::File, ArchiveSource::OddChunks), [](const auto& test_info) {
+                             return test_info.param == ArchiveSource::File ? "FileStream" : "OddChunkStream";
+                         });
 
 TEST(ArchiveFile, MissingFileRaisesCannotOpen) {
     TempFolder folder("missing");
@@ -439,8 +442,9 @@ TEST(ArchiveFile, LocalHeaderAtOrAbove2GiBIsFound) {
     const std::string small = BuildZip(built);  // local header at 0; move it up
     const std::size_t localSize = 30 + 8 + built.entries[0].payload.size();
     std::string directory = small.substr(localSize);
-    directory.replace(42, 4, Le32(headerOffset));                                      // central: local header offset
-    directory.replace(directory.size() - 22 + 16, 4, Le32(headerOffset + static_cast<std::uint32_t>(localSize)));  // end: directory offset
+    directory.replace(42, 4, Le32(headerOffset));  // central: local header offset
+    directory.replace(directory.size() - 22 + 16, 4,
+                      Le32(headerOffset + static_cast<std::uint32_t>(localSize)));  // end: directory offset
     {
         std::ofstream out(file, std::ios::binary);
         out.seekp(static_cast<std::streamoff>(headerOffset));

@@ -42,8 +42,8 @@ std::string DecodeSequentially(const std::string& stream) {
 
 struct SplitRun {
     std::string data;
-    std::size_t blocks = 0;     // decoded as blocks of their own
-    bool fellBack = false;      // the rest was decoded sequentially
+    std::size_t blocks = 0;  // decoded as blocks of their own
+    bool fellBack = false;   // the rest was decoded sequentially
 };
 
 // Feeds |stream| in 32 KiB pieces, keeps up to |inFlight| blocks taken, and decodes the oldest;
@@ -73,8 +73,10 @@ SplitRun Split(const std::string& stream, std::size_t inFlight, int refuse = 0) 
     for (int guard = 0; guard < 100000; ++guard) {
         Next next = splitter.Status();
         while (next == Next::NeedInput || (next == Next::Ready && taken.size() < inFlight)) {
-            if (next == Next::NeedInput) feed();
-            else taken.push_back(splitter.Take());
+            if (next == Next::NeedInput)
+                feed();
+            else
+                taken.push_back(splitter.Take());
             next = splitter.Status();
         }
         if (taken.empty()) {

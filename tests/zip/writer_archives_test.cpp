@@ -68,8 +68,10 @@ TEST_P(WriterArchiveTest, EveryEntryDeliversItsSourceBytes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothSources, WriterArchiveTest, ::testing::Values(ArchiveSource::File, ArchiveSource::OddChunks),
-                         [](const auto& test_info) { return test_info.param == ArchiveSource::File ? "FileStream" : "OddChunkStream"; });
+INSTANTIATE_TEST_SUITE_P(BothSources, WriterArchiveTest,
+                         ::testing::Values(ArchiveSource::File, ArchiveSource::OddChunks), [](const auto& test_info) {
+                             return test_info.param == ArchiveSource::File ? "FileStream" : "OddChunkStream";
+                         });
 
 TEST(WriterArchives, EncryptedEntriesOpenOnlyWithTheirPassword) {
     const auto archive = OpenArchive(WriterArchivesFolder() / "infozip_encrypted.zip", ArchiveSource::File);

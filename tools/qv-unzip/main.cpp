@@ -86,7 +86,8 @@ int main(int argc, char** argv) {
             std::cout << options.help() << '\n';
             return kExitOk;
         }
-        const auto paths = parsed.count("paths") ? parsed["paths"].as<std::vector<std::string>>() : std::vector<std::string>{};
+        const auto paths =
+            parsed.count("paths") ? parsed["paths"].as<std::vector<std::string>>() : std::vector<std::string>{};
         const bool list = parsed.count("list") > 0;
         const bool verify = parsed.count("verify") > 0;
         if (list && verify) return Fail(kExitUsage, "-l and --verify do not go together");

@@ -26,7 +26,8 @@ struct EvpPkeyFree {
 // The point of the P-256 public key in the PEM file |path|.
 std::optional<P256PublicPoint> ReadPublicKey(const std::string& path, std::string& failure) {
     const std::unique_ptr<BIO, BioFree> file(BIO_new_file(path.c_str(), "r"));
-    const std::unique_ptr<EVP_PKEY, EvpPkeyFree> key(file ? PEM_read_bio_PUBKEY(file.get(), nullptr, nullptr, nullptr) : nullptr);
+    const std::unique_ptr<EVP_PKEY, EvpPkeyFree> key(file ? PEM_read_bio_PUBKEY(file.get(), nullptr, nullptr, nullptr)
+                                                          : nullptr);
     if (!key) {
         failure = "no PEM public key in " + path;
         return std::nullopt;

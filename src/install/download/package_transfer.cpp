@@ -94,7 +94,8 @@ private:
 // The request of one hop, closed when the hop is done.
 class RequestHandle {
 public:
-    RequestHandle(Attempt& attempt, HINTERNET handle) : m_attempt(attempt), m_handle(handle && attempt.Adopt(handle) ? handle : nullptr) {}
+    RequestHandle(Attempt& attempt, HINTERNET handle)
+        : m_attempt(attempt), m_handle(handle && attempt.Adopt(handle) ? handle : nullptr) {}
     ~RequestHandle() {
         if (m_handle) m_attempt.CloseRequest();
     }
@@ -149,31 +150,32 @@ public:
 
 private:
     AttemptOutcome Fetch(std::string& failure) {
-        if (!m_net.Complete()) return NetworkFailure(GetLastError(), "the system's internet functions are missing", failure);
+        if (!m_net.Complete())
+            return NetworkFailure(GetLastError(), "the system's internet functions are missing", failure);
         if (!OpenSession()) return NetworkFailure(GetLastError(), "no internet session", failure);
         std::wstring url = m_attempt.url;
         for (int redirects = 0;; ++redirects) {
             RequestHandle request(m_attempt, m_net.openUrl(m_session, url.c_str(), kRequestHeaders,
-                                                static_cast<DWORD>(-1L), kRequestFlags, 0));
+                                                           static_cast<DWORD>(-1L), kRequestFlags, 0));
             if (!request.get()) return NetworkFailure(GetLastError(), "no connection to the server", failure);
             m_attempt.stall.Arrived();
             SetTimeouts(request.get());
             const DWORD status = QueryStatus(request.get());
             if (IsRedirect(status)) {
                 const std::wstring next = ResolveLocation(url, QueryText(request.get(), HTTP_QUERY_LOCATION));
-                if (next.empty() || redirects >= kMostRedirects)
-                    return RedirectFailure(status, failure);
+                if (next.empty() || redirects >= kMostRedirects) return RedirectFailure(status, failure);
                 if (IsSchemeDowngrade(WideToUtf8(m_attempt.url), WideToUtf8(next))) {
                     m_error = static_cast<unsigned long>(INET_E_REDIRECT_FAILED);
-                    failure = FormatSystemError(kContext, m_error,
-                                                "The https address was redirected to " + WideToUtf8(next) +
-                                                    ", which is not https.");
+                    failure = FormatSystemError(
+                        kContext, m_error,
+                        "The https address was redirected to " + WideToUtf8(next) + ", which is not https.");
                     return Failed(false, "redirected from https to " + WideToUtf8(next));
                 }
                 url = next;
                 continue;
             }
-            if (status < 200 || status >= 300) return HttpFailure(status, QueryText(request.get(), HTTP_QUERY_RETRY_AFTER), failure);
+            if (status < 200 || status >= 300)
+                return HttpFailure(status, QueryText(request.get(), HTTP_QUERY_RETRY_AFTER), failure);
             return Receive(request.get(), failure);
         }
     }
@@ -210,13 +212,13 @@ private:
             // slow server's every byte visible to the stall watch and the progress bar.
             DWORD available = 0;
             if (!m_net.available(request, &available, 0, 0))
-                return NetworkFailure(GetLastError(), "the connection broke after " + std::to_string(received) + " bytes",
-                                      failure);
+                return NetworkFailure(GetLastError(),
+                                      "the connection broke after " + std::to_string(received) + " bytes", failure);
             if (available == 0) break;
             DWORD read = 0;
             if (!m_net.read(request, buffer.data(), std::min(available, kReadSize), &read))
-                return NetworkFailure(GetLastError(), "the connection broke after " + std::to_string(received) + " bytes",
-                                      failure);
+                return NetworkFailure(GetLastError(),
+                                      "the connection broke after " + std::to_string(received) + " bytes", failure);
             if (read == 0) break;
             m_attempt.stall.Arrived();
             if (m_attempt.stop.load()) return Failed(false, "stopped");
@@ -228,14 +230,13 @@ private:
             }
             received += read;
             // Without a total there is nothing the progress bar could show.
-            if (total != 0)
-                PostProgress(m_attempt.window, received, total);
+            if (total != 0) PostProgress(m_attempt.window, received, total);
         }
         if (total != 0 && received < total) {
             m_error = static_cast<unsigned long>(INET_E_DOWNLOAD_FAILURE);
-            failure = FormatSystemError(kContext, m_error,
-                                        "The connection ended after " + std::to_string(received) + " of " +
-                                            std::to_string(total) + " bytes.");
+            failure = FormatSystemError(
+                kContext, m_error,
+                "The connection ended after " + std::to_string(received) + " of " + std::to_string(total) + " bytes.");
             return Failed(true, "the connection ended after " + std::to_string(received) + " of " +
                                     std::to_string(total) + " bytes");
         }
@@ -255,15 +256,17 @@ private:
 
     AttemptOutcome HttpFailure(DWORD status, const std::wstring& retryAfter, std::string& failure) {
         const auto code = static_cast<unsigned long>(status == 404 || status == 410 ? INET_E_RESOURCE_NOT_FOUND
-                                                                                     : INET_E_DOWNLOAD_FAILURE);
+                                                                                    : INET_E_DOWNLOAD_FAILURE);
         m_error = code;
-        failure = FormatSystemError(kContext, code, "The server answered with HTTP status " + std::to_string(status) + ".");
+        failure =
+            FormatSystemError(kContext, code, "The server answered with HTTP status " + std::to_string(status) + ".");
         AttemptOutcome outcome = Failed(IsTransientHttpStatus(status), "HTTP status " + std::to_string(status));
         outcome.retryAfter = ParseRetryAfter(WideToUtf8(retryAfter));
         return outcome;
     }
     AttemptOutcome RedirectFailure(DWORD status, std::string& failure) {
-        const std::string what = "HTTP status " + std::to_string(status) + ", a redirect without a usable address or one too many";
+        const std::string what =
+            "HTTP status " + std::to_string(status) + ", a redirect without a usable address or one too many";
         m_error = static_cast<unsigned long>(INET_E_REDIRECT_FAILED);
         failure = FormatSystemError(kContext, m_error, "The server answered with " + what + ".");
         return Failed(false, what);
@@ -354,7 +357,8 @@ std::wstring ResolveLocation(const std::wstring& base, const std::wstring& locat
     const size_t query = base.find_first_of(L"?#", schemeEnd + 3);
     const std::wstring path = base.substr(0, query);
     const size_t lastSlash = path.rfind(L'/');
-    return (lastSlash != std::wstring::npos && lastSlash >= schemeEnd + 3 ? path.substr(0, lastSlash + 1) : origin + L"/") +
+    return (lastSlash != std::wstring::npos && lastSlash >= schemeEnd + 3 ? path.substr(0, lastSlash + 1)
+                                                                          : origin + L"/") +
            location;
 }
 
@@ -371,7 +375,8 @@ TransferResult TransferPackage(const TransferRequest& request) {
     const HANDLE cancelEvent = request.cancel ? request.cancel->Event() : nullptr;
     const HANDLE watched[] = {attempt->finished.get(), cancelEvent};
     for (;;) {
-        const DWORD slice = static_cast<DWORD>(std::min<long long>(attempt->stall.TimeLeft().count() + 1, kWaitSliceMs));
+        const DWORD slice =
+            static_cast<DWORD>(std::min<long long>(attempt->stall.TimeLeft().count() + 1, kWaitSliceMs));
         const DWORD woke = WaitForMultipleObjects(cancelEvent ? 2 : 1, watched, FALSE, slice);
         if (woke == WAIT_OBJECT_0) {
             transfer.join();
@@ -385,9 +390,11 @@ TransferResult TransferPackage(const TransferRequest& request) {
                 result.outcome = AttemptOutcome{AttemptOutcome::Kind::Cancelled, "cancelled", {}};
                 return result;
             }
-            result.outcome = Failed(true, "no data arrived for " + std::to_string(attempt->stall.Limit().count() / 1000) + " s");
+            result.outcome =
+                Failed(true, "no data arrived for " + std::to_string(attempt->stall.Limit().count() / 1000) + " s");
             result.error = ERROR_INTERNET_TIMEOUT;
-            result.failure = FormatSystemError(kContext, ERROR_INTERNET_TIMEOUT, NetworkErrorText(ERROR_INTERNET_TIMEOUT));
+            result.failure =
+                FormatSystemError(kContext, ERROR_INTERNET_TIMEOUT, NetworkErrorText(ERROR_INTERNET_TIMEOUT));
             return result;
         }
     }

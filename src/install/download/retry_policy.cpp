@@ -5,8 +5,15 @@
 
 bool IsTransientHttpStatus(unsigned long status) {
     switch (status) {
-        case 408: case 429: case 500: case 502: case 503: case 504: return true;
-        default: return false;
+        case 408:
+        case 429:
+        case 500:
+        case 502:
+        case 503:
+        case 504:
+            return true;
+        default:
+            return false;
     }
 }
 

@@ -41,6 +41,7 @@ bool ShouldRetry(const AttemptOutcome& outcome, int attempt);
 // attempts with a Cancelled outcome. Returns the last attempt's outcome.
 using AttemptFunction = std::function<AttemptOutcome(int attempt)>;
 using PauseFunction = std::function<bool(std::chrono::milliseconds delay)>;
-using RetryNotice = std::function<void(int failedAttempt, const AttemptOutcome& outcome, std::chrono::milliseconds delay)>;
+using RetryNotice =
+    std::function<void(int failedAttempt, const AttemptOutcome& outcome, std::chrono::milliseconds delay)>;
 AttemptOutcome RunWithRetries(const AttemptFunction& attempt, const PauseFunction& pause, const RetryNotice& retrying,
                               std::chrono::milliseconds firstDelay = std::chrono::seconds(2));

@@ -18,7 +18,8 @@ std::optional<std::string> Decode(const ZipArchiveEntry& entry, std::istream& so
     std::string bytes(wanted, '\0');
     std::size_t got = 0;
     while (got < wanted) {
-        const std::streamsize count = data->rdbuf()->sgetn(bytes.data() + got, static_cast<std::streamsize>(wanted - got));
+        const std::streamsize count =
+            data->rdbuf()->sgetn(bytes.data() + got, static_cast<std::streamsize>(wanted - got));
         if (count <= 0) break;
         got += static_cast<std::size_t>(count);
     }
@@ -69,7 +70,8 @@ EntryReadAhead::~EntryReadAhead() {
 
 bool EntryReadAhead::Eligible(std::uint32_t index) const {
     const auto entry = m_archive->EntryAt(index);
-    const std::uint64_t largest = entry->MethodId() == MethodIdOf(Bzip2MethodDescriptor()) ? kLargestBzip2Entry : kLargestEntry;
+    const std::uint64_t largest =
+        entry->MethodId() == MethodIdOf(Bzip2MethodDescriptor()) ? kLargestBzip2Entry : kLargestEntry;
     return !entry->IsDirectoryEntry() && entry->UncompressedSize() > 0 && entry->UncompressedSize() <= largest &&
            !entry->UnreadableReason() && entry->LoadedDataOffset();
 }

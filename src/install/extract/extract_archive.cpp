@@ -64,8 +64,10 @@ EntryOutcome NotWritten(const ZipArchiveEntry& entry, const std::string& reason)
     return EntryOutcome::NotWritten;
 }
 
-EntryOutcome Corrupt(const ZipArchiveEntry& entry, const std::string& what, const std::string& expected, const std::string& found) {
-    Log(LogLevel::Error, "Corrupt entry ", PrintableName(entry.FullName()), ": ", what, " ", expected, " expected, ", found, " found");
+EntryOutcome Corrupt(const ZipArchiveEntry& entry, const std::string& what, const std::string& expected,
+                     const std::string& found) {
+    Log(LogLevel::Error, "Corrupt entry ", PrintableName(entry.FullName()), ": ", what, " ", expected, " expected, ",
+        found, " found");
     return EntryOutcome::Corrupt;
 }
 
@@ -105,7 +107,8 @@ EntryOutcome CopyVerified(std::streambuf& source, std::ofstream& out, const ZipA
     if (delivered != expected || longer) {
         return Corrupt(entry, "size", std::to_string(expected), longer ? "more" : std::to_string(delivered));
     }
-    if (crc != entry.StoredCrc32()) return Corrupt(entry, "CRC-32", Hex32(entry.StoredCrc32()), Hex32(static_cast<std::uint32_t>(crc)));
+    if (crc != entry.StoredCrc32())
+        return Corrupt(entry, "CRC-32", Hex32(entry.StoredCrc32()), Hex32(static_cast<std::uint32_t>(crc)));
     return EntryOutcome::Written;
 }
 
@@ -120,10 +123,12 @@ EntryOutcome ExtractFolder(const ZipArchiveEntry& entry, const fs::path& target)
     std::error_code error;
     fs::create_directories(target, error);
     if (!error && fs::is_directory(target, error)) return EntryOutcome::Written;
-    return NotWritten(entry, "the folder cannot be created (" + (error ? error.message() : std::string("a file has its name")) + ")");
+    return NotWritten(
+        entry, "the folder cannot be created (" + (error ? error.message() : std::string("a file has its name")) + ")");
 }
 
-EntryOutcome ExtractFile(ZipArchiveEntry& entry, const fs::path& target, Extraction& run, std::optional<std::string> decodedAhead) {
+EntryOutcome ExtractFile(ZipArchiveEntry& entry, const fs::path& target, Extraction& run,
+                         std::optional<std::string> decodedAhead) {
     if (const auto reason = UnreadableReason(entry)) return NotWritten(entry, *reason);
     std::istream* const data = decodedAhead ? nullptr : entry.OpenDataStream();
     if (!data && !decodedAhead) return NotWritten(entry, "its data cannot be read");
@@ -138,7 +143,8 @@ EntryOutcome ExtractFile(ZipArchiveEntry& entry, const fs::path& target, Extract
     out.open(target, std::ios::out | std::ios::binary | std::ios::trunc);
     if (!out.is_open()) {
         const int openError = errno;
-        return NotWritten(entry, "the file cannot be created" + (openError ? " (" + ErrnoText(openError) + ")" : std::string()));
+        return NotWritten(
+            entry, "the file cannot be created" + (openError ? " (" + ErrnoText(openError) + ")" : std::string()));
     }
     const EntryOutcome outcome = CopyVerified(source, out, entry, run);
     if (outcome != EntryOutcome::Written) {
@@ -149,7 +155,8 @@ EntryOutcome ExtractFile(ZipArchiveEntry& entry, const fs::path& target, Extract
 }
 
 EntryOutcome ExtractEntry(ZipArchiveEntry& entry, Extraction& run, std::optional<std::string> decodedAhead) {
-    const auto target = entry.HadAbsoluteName() ? std::nullopt : EntryOutputPath(run.folder, entry.FullName(), entry.NameIsUtf8());
+    const auto target =
+        entry.HadAbsoluteName() ? std::nullopt : EntryOutputPath(run.folder, entry.FullName(), entry.NameIsUtf8());
     EntryOutcome outcome = EntryOutcome::NotWritten;
     if (!target) {
         outcome = NotWritten(entry, "its name leads out of the extraction folder or names a device");
@@ -187,12 +194,14 @@ std::unique_ptr<std::istream> OpenSecondReader(const std::wstring& packagePath) 
 // Checks that must pass before anything is written; false (logged) when one fails.
 bool PackageIsSound(ZipArchive& archive, const std::string& packageName, const fs::path& folder) {
     if (archive.UnnamedRecords() > 0) {
-        Log(LogLevel::Error, "Unable to extract ", archive.UnnamedRecords(), " entries of ", packageName, ": they have no usable name");
+        Log(LogLevel::Error, "Unable to extract ", archive.UnnamedRecords(), " entries of ", packageName,
+            ": they have no usable name");
         return false;
     }
     if (const auto overlap = FindOverlappingEntries(archive)) {
         const std::string first = PrintableName(archive.EntryAt(overlap->first)->FullName());
-        const std::string second = overlap->second ? PrintableName(archive.EntryAt(*overlap->second)->FullName()) : "the central directory";
+        const std::string second =
+            overlap->second ? PrintableName(archive.EntryAt(*overlap->second)->FullName()) : "the central directory";
         Log(LogLevel::Error, "Corrupt package ", packageName, ": entries share bytes (", first, " and ", second, ")");
         return false;
     }
@@ -217,8 +226,8 @@ bool PackageIsSound(ZipArchive& archive, const std::string& packageName, const f
     return true;
 }
 
-ExtractionResult ExtractEntries(const std::wstring& packagePath, const fs::path& folder, const ExtractionProgress& progress,
-                                const CancelTest& cancelRequested) {
+ExtractionResult ExtractEntries(const std::wstring& packagePath, const fs::path& folder,
+                                const ExtractionProgress& progress, const CancelTest& cancelRequested) {
     const std::shared_ptr<ZipArchive> archive = OpenPackage(packagePath);
     if (!archive) return {};
     const std::string packageName = FileNameOf(packagePath);

@@ -21,16 +21,17 @@ constexpr char kNotAuthentic[] = "The downloaded package is not authentic.";
 bool CheckPackage(RunContext& run, unique_handle& held) {
     const CancelTest cancelRequested = [&run] { return run.Cancelled(); };
     switch (CheckDownloadedPackage(run.packagePath, CompiledPackageKeys(), cancelRequested, held)) {
-    case PackageCheck::Authentic:
-    case PackageCheck::Unchecked:
-        return true;
-    case PackageCheck::Cancelled:
-        Log(LogLevel::Note, "Canceling the package check...");
-        return false;
-    case PackageCheck::NotAuthentic:
-        break;
+        case PackageCheck::Authentic:
+        case PackageCheck::Unchecked:
+            return true;
+        case PackageCheck::Cancelled:
+            Log(LogLevel::Note, "Canceling the package check...");
+            return false;
+        case PackageCheck::NotAuthentic:
+            break;
     }
-    if (!DeleteFileW(run.packagePath.c_str())) LogWarning(SystemErrorText("Deleting the package that failed its check"));
+    if (!DeleteFileW(run.packagePath.c_str()))
+        LogWarning(SystemErrorText("Deleting the package that failed its check"));
     run.ReportError(kNotAuthentic);
     return false;
 }

@@ -34,8 +34,8 @@ struct CoTaskMemFreeDeleter {
 // The private descriptor in the binary form the system calls take.
 unique_descriptor PrivateDescriptor() {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(PrivateFolderSddl().c_str(), SDDL_REVISION_1,
-                                                              &descriptor, nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(PrivateFolderSddl().c_str(), SDDL_REVISION_1, &descriptor,
+                                                              nullptr))
         return nullptr;
     return unique_descriptor(descriptor);
 }
@@ -80,10 +80,10 @@ bool AdoptExistingParent(const std::wstring& path) {
     BYTE administrators[SECURITY_MAX_SID_SIZE] = {};
     DWORD size = sizeof administrators;
     if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) return false;
-    const DWORD applied = SetSecurityInfo(
-        folder.get(), SE_FILE_OBJECT,
-        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-        administrators, nullptr, dacl, nullptr);
+    const DWORD applied =
+        SetSecurityInfo(folder.get(), SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                        administrators, nullptr, dacl, nullptr);
     if (applied != ERROR_SUCCESS) {
         Log(LogLevel::Error, "The folder ", WideToUtf8(path), " cannot be made private: ", SystemMessageText(applied));
         SetLastError(applied);

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <string>
 
-
 namespace {
 // The redistributable's own codes (Windows Installer's and its bootstrapper's).
 constexpr unsigned long kNewerVersionInstalled = 1638;  // ERROR_PRODUCT_VERSION

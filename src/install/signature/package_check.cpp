@@ -28,14 +28,14 @@ PackageCheck CheckDownloadedPackage(const std::wstring& path, const std::vector<
     HandleIstream bytes(package.get());
     const PackageVerification verification = VerifyPackage(bytes, keys, *crypto, cancelled);
     switch (verification.verdict) {
-    case PackageVerdict::Authentic:
-        Log(LogLevel::Note, "The package signature is valid (", verification.reason, ")");
-        held = std::move(package);
-        return PackageCheck::Authentic;
-    case PackageVerdict::Cancelled:
-        return PackageCheck::Cancelled;
-    case PackageVerdict::NotAuthentic:
-        break;
+        case PackageVerdict::Authentic:
+            Log(LogLevel::Note, "The package signature is valid (", verification.reason, ")");
+            held = std::move(package);
+            return PackageCheck::Authentic;
+        case PackageVerdict::Cancelled:
+            return PackageCheck::Cancelled;
+        case PackageVerdict::NotAuthentic:
+            break;
     }
     LogError("The package signature check failed: " + verification.reason);
     return PackageCheck::NotAuthentic;

@@ -123,18 +123,19 @@ PackageVerification VerifyPackage(std::istream& package, const std::vector<P256P
     const std::string keyText = "key " + HexText(block->keyId.data(), block->keyId.size());
     if (!signer) return NotAuthentic("the package is signed with an unknown " + keyText);
 
-    const auto digest = HashPrefix(package, static_cast<std::uint64_t>(size) - kSignatureBlockSize, crypto, cancelled, failure);
+    const auto digest =
+        HashPrefix(package, static_cast<std::uint64_t>(size) - kSignatureBlockSize, crypto, cancelled, failure);
     if (!digest) {
         if (failure.empty()) return {PackageVerdict::Cancelled, {}};
         return NotAuthentic("the package could not be hashed: " + failure);
     }
     switch (crypto.VerifyP256(*signer, *digest, block->signature, failure)) {
-    case SignatureMatch::Valid:
-        return {PackageVerdict::Authentic, keyText};
-    case SignatureMatch::Invalid:
-        return NotAuthentic("the signature by " + keyText + " does not match the package's contents");
-    case SignatureMatch::Failed:
-        break;
+        case SignatureMatch::Valid:
+            return {PackageVerdict::Authentic, keyText};
+        case SignatureMatch::Invalid:
+            return NotAuthentic("the signature by " + keyText + " does not match the package's contents");
+        case SignatureMatch::Failed:
+            break;
     }
     return NotAuthentic("the signature could not be checked: " + failure);
 }

@@ -33,7 +33,8 @@ struct Bcrypt {
     template <typename Function>
     void Find(Function& function, const char* name) {
         function = SystemFunction<Function>(L"bcrypt.dll", name);
-        if (!function && failure.empty()) failure = SystemErrorText((std::string("Finding ") + name + " in bcrypt.dll").c_str());
+        if (!function && failure.empty())
+            failure = SystemErrorText((std::string("Finding ") + name + " in bcrypt.dll").c_str());
     }
 };
 
@@ -91,7 +92,8 @@ unique_algorithm OpenAlgorithm(const wchar_t* name, std::string& failure) {
 
 class CngSha256 : public Sha256Hash {
 public:
-    CngSha256(unique_algorithm algorithm, unique_hash hash) : m_algorithm(std::move(algorithm)), m_hash(std::move(hash)) {}
+    CngSha256(unique_algorithm algorithm, unique_hash hash)
+        : m_algorithm(std::move(algorithm)), m_hash(std::move(hash)) {}
 
     bool Update(const void* data, std::size_t size, std::string& failure) override {
         // BCryptHashData takes a ULONG count and a non-const pointer that it only reads.
@@ -158,8 +160,9 @@ public:
 
         Sha256Digest hashed = digest;  // the call takes non-const pointers
         P256Signature value = signature;
-        const NTSTATUS status = BcryptFunctions().verifySignature(key, nullptr, hashed.data(), static_cast<ULONG>(hashed.size()),
-                                                                  value.data(), static_cast<ULONG>(value.size()), 0);
+        const NTSTATUS status =
+            BcryptFunctions().verifySignature(key, nullptr, hashed.data(), static_cast<ULONG>(hashed.size()),
+                                              value.data(), static_cast<ULONG>(value.size()), 0);
         if (status == kStatusSuccess) return SignatureMatch::Valid;
         if (status == kStatusInvalidSignature) return SignatureMatch::Invalid;
         failure = StatusFailure("BCryptVerifySignature", status);

@@ -109,8 +109,8 @@ public:
             failure = OpensslFailure("EVP_PKEY_verify_init");
             return SignatureMatch::Failed;
         }
-        const int result = EVP_PKEY_verify(context.get(), reinterpret_cast<const unsigned char*>(der.data()), der.size(),
-                                           digest.data(), digest.size());
+        const int result = EVP_PKEY_verify(context.get(), reinterpret_cast<const unsigned char*>(der.data()),
+                                           der.size(), digest.data(), digest.size());
         ERR_clear_error();
         return result == 1 ? SignatureMatch::Valid : SignatureMatch::Invalid;
     }

@@ -10,8 +10,8 @@ TEST(BuildChoice, VersionThresholdIsWindows10Build17763) {
         bool old;
     };
     const Case cases[] = {
-        {6, 1, true},       {6, 7601, true},  {6, 9600, true},    {10, 0, true},  {10, 17134, true},
-        {10, 17762, true},  {10, 17763, false}, {10, 22631, false}, {11, 17000, true}, {11, 26100, false},
+        {6, 1, true},      {6, 7601, true},    {6, 9600, true},    {10, 0, true},     {10, 17134, true},
+        {10, 17762, true}, {10, 17763, false}, {10, 22631, false}, {11, 17000, true}, {11, 26100, false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.old, IsOldWindowsVersion(c.major, c.build)) << "version " << c.major << "." << c.build;
@@ -24,8 +24,8 @@ TEST(BuildChoice, ThirtyTwoBitProcessorSkipsTheVersionQuery) {
 }
 
 TEST(BuildChoice, SixtyFourBitProcessorFollowsTheVersion) {
-    for (const WORD architecture : {WORD{PROCESSOR_ARCHITECTURE_AMD64}, WORD{PROCESSOR_ARCHITECTURE_ARM64},
-                                    WORD{PROCESSOR_ARCHITECTURE_IA64}}) {
+    for (const WORD architecture :
+         {WORD{PROCESSOR_ARCHITECTURE_AMD64}, WORD{PROCESSOR_ARCHITECTURE_ARM64}, WORD{PROCESSOR_ARCHITECTURE_IA64}}) {
         int asked = 0;
         EXPECT_TRUE(ChooseUse32Bit(architecture, [&] { return ++asked, true; })) << architecture;
         EXPECT_FALSE(ChooseUse32Bit(architecture, [&] { return ++asked, false; })) << architecture;

@@ -14,12 +14,18 @@ TEST(PackageTransfer, ConnectionFailuresAreTransientOthersAreNot) {
         DWORD error;
         bool transient;
     } cases[] = {
-        {ERROR_INTERNET_CANNOT_CONNECT, true},      {ERROR_INTERNET_CONNECTION_RESET, true},
-        {ERROR_INTERNET_CONNECTION_ABORTED, true},  {ERROR_INTERNET_NAME_NOT_RESOLVED, true},
-        {ERROR_INTERNET_TIMEOUT, true},             {ERROR_HTTP_INVALID_SERVER_RESPONSE, true},
-        {ERROR_INTERNET_INVALID_URL, false},        {ERROR_INTERNET_UNRECOGNIZED_SCHEME, false},
-        {ERROR_INTERNET_SEC_CERT_CN_INVALID, false}, {ERROR_INTERNET_SEC_CERT_DATE_INVALID, false},
-        {ERROR_ACCESS_DENIED, false},               {ERROR_DISK_FULL, false},
+        {ERROR_INTERNET_CANNOT_CONNECT, true},
+        {ERROR_INTERNET_CONNECTION_RESET, true},
+        {ERROR_INTERNET_CONNECTION_ABORTED, true},
+        {ERROR_INTERNET_NAME_NOT_RESOLVED, true},
+        {ERROR_INTERNET_TIMEOUT, true},
+        {ERROR_HTTP_INVALID_SERVER_RESPONSE, true},
+        {ERROR_INTERNET_INVALID_URL, false},
+        {ERROR_INTERNET_UNRECOGNIZED_SCHEME, false},
+        {ERROR_INTERNET_SEC_CERT_CN_INVALID, false},
+        {ERROR_INTERNET_SEC_CERT_DATE_INVALID, false},
+        {ERROR_ACCESS_DENIED, false},
+        {ERROR_DISK_FULL, false},
     };
     for (const auto& c : cases) EXPECT_EQ(c.transient, IsTransientNetworkError(c.error)) << c.error;
 }

@@ -35,8 +35,10 @@ TEST(EntryOutputPath, ContainedNamesJoinTheFolder) {
 }
 
 TEST(EntryOutputPath, NamesThatCouldLeaveTheFolderAreRefused) {
-    const std::string refused[] = {"", "/etc/passwd", "\\windows\\x", "..", "../x", "a/../../x", "a/..", "a/./b", ". ./x", "a/.. /x",
-                                   "C:x", "C:/x", "d:\\x", "file:stream", std::string("a\0b", 3), "a//b"};
+    const std::string refused[] = {"",          "/etc/passwd", "\\windows\\x", "..",          "../x",
+                                   "a/../../x", "a/..",        "a/./b",        ". ./x",       "a/.. /x",
+                                   "C:x",       "C:/x",        "d:\\x",        "file:stream", std::string("a\0b", 3),
+                                   "a//b"};
     for (const auto& name : refused) EXPECT_FALSE(EntryOutputPath(kFolder, name, false).has_value()) << name;
 }
 
@@ -46,7 +48,7 @@ TEST(EntryOutputPath, WindowsRulesOnEveryPlatform) {
         const wchar_t* name;
         bool contained;
     } table[] = {{L"dir/file.txt", true}, {L"COM\u00B9", false}, {L"a/LPT\u00B2.log", false}, {L"CONOUT$", false},
-                 {L"com0", false},        {L"CON.txt", false},    {L"a\\..\\..\\x", false}, {L"\\server\\x", false},
+                 {L"com0", false},        {L"CON.txt", false},   {L"a\\..\\..\\x", false},    {L"\\server\\x", false},
                  {L"C:x", false},         {L"COM\u2074", true},  {L"console", true}};
     for (const auto& row : table) EXPECT_EQ(IsContainedWindowsName(row.name), row.contained) << WideToUtf8(row.name);
     EXPECT_TRUE(IsContainedPosixName("COM1"));
@@ -74,7 +76,8 @@ TEST(EntryOutputPath, NamesConvertByTheirEncodingFlag) {
     ASSERT_GT(length, 0);
     const auto fromAnsi = EntryOutputPath(kFolder, ansi, false);
     ASSERT_TRUE(fromAnsi.has_value());
-    EXPECT_EQ(fromAnsi->lexically_relative(kFolder).wstring(), fs::path(std::wstring(expected, length)).make_preferred().wstring());
+    EXPECT_EQ(fromAnsi->lexically_relative(kFolder).wstring(),
+              fs::path(std::wstring(expected, length)).make_preferred().wstring());
     if (GetACP() == 1252) {
         EXPECT_EQ(fromAnsi->filename().wstring(), L"men\x00FC.txt");
     }

@@ -84,7 +84,8 @@ ExtractionRun Extract(const fs::path& package, const fs::path& folder, int cance
     ExtractionRun run;
     int handled = 0;
     run.result = ExtractArchive(
-        WidePath(package), WidePath(folder), [&](std::uint32_t done, std::uint32_t total) { run.progress.emplace_back(done, total); },
+        WidePath(package), WidePath(folder),
+        [&](std::uint32_t done, std::uint32_t total) { run.progress.emplace_back(done, total); },
         [&] { return ++handled == cancelAfter; });
     run.log = log.New();
     return run;
@@ -103,16 +104,17 @@ protected:
     }
 };
 
-#define EXPECT_RESULT(run, done, all)                 \
-    do {                                              \
-        EXPECT_EQ((run).result.extracted, (done));    \
-        EXPECT_EQ((run).result.total, (all));         \
+#define EXPECT_RESULT(run, done, all)              \
+    do {                                           \
+        EXPECT_EQ((run).result.extracted, (done)); \
+        EXPECT_EQ((run).result.total, (all));      \
     } while (0)
 
 TEST_F(Extraction, EveryWritersArchiveUnpacksToItsSources) {
     const auto sources = FilesBelow(WriterArchivesFolder() / "src");
-    for (const char* name : {"python_stored.zip", "python_deflate.zip", "python_bzip2.zip", "python_lzma_end_marker.zip",
-                             "infozip_deflate.zip", "infozip_no_folders.zip", "7z_lzma_no_end_marker.zip", "7z_bzip2_900k.zip"}) {
+    for (const char* name :
+         {"python_stored.zip", "python_deflate.zip", "python_bzip2.zip", "python_lzma_end_marker.zip",
+          "infozip_deflate.zip", "infozip_no_folders.zip", "7z_lzma_no_end_marker.zip", "7z_bzip2_900k.zip"}) {
         SCOPED_TRACE(name);
         const fs::path out = m_temp.Path() / name;
         fs::create_directories(out);
@@ -168,7 +170,7 @@ TEST_F(Extraction, ZeroLengthFileIsAnEmptyFileNotAFolder) {
 
 TEST_F(Extraction, NamesLeavingTheFolderAreNotWritten) {
     const char* hostile[] = {"../escaped.txt", "a/../../escaped.txt", "..\\escaped-too.txt", "C:/escaped.txt",
-                             "c:escaped.txt", "stream.txt:hidden", "a/./b.txt", "../up/"};
+                             "c:escaped.txt",  "stream.txt:hidden",   "a/./b.txt",           "../up/"};
     BuiltArchive built;
     for (const char* name : hostile) built.entries.push_back(StoredEntry(name, "must not be written"));
     built.entries.push_back(StoredEntry("/absolute/inside.txt", "leading slashes are removed"));
@@ -183,8 +185,8 @@ TEST_F(Extraction, NamesLeavingTheFolderAreNotWritten) {
     EXPECT_RESULT(run, 0u, 0u);
     EXPECT_EQ(run.progress, FullProgress(n));
     std::vector<std::string> expectedLog = {"Note: Unzipping " + std::to_string(n) + " entries"};
-    for (const char* name : {"../escaped.txt", "a/../../escaped.txt", "../escaped-too.txt", "C:/escaped.txt", "c:escaped.txt",
-                             "stream.txt:hidden", "a/./b.txt", "../up/", "absolute/inside.txt"})
+    for (const char* name : {"../escaped.txt", "a/../../escaped.txt", "../escaped-too.txt", "C:/escaped.txt",
+                             "c:escaped.txt", "stream.txt:hidden", "a/./b.txt", "../up/", "absolute/inside.txt"})
         expectedLog.push_back(std::string("Eerror: Unable to extract ") + name +
                               ": its name leads out of the extraction folder or names a device");
     expectedLog.push_back("Note: Extracting safe.txt");
@@ -204,9 +206,10 @@ TEST_F(Extraction, CrcMismatchFailsTheExtractionAndLeavesNoFile) {
     const ExtractionRun run = ExtractBuilt(built);
     EXPECT_RESULT(run, 0u, 0u);
     EXPECT_EQ(run.progress, (Steps{{1u, 3u}}));
-    EXPECT_EQ(run.log, (std::vector<std::string>{"Note: Unzipping 3 entries", "Note: Extracting good.txt", "Note: Extracting bad.bin",
-                                                 "Eerror: Corrupt entry bad.bin: CRC-32 " + Hex(bad.crc) + " expected, " +
-                                                     Hex(bad.crc ^ 0x00010000) + " found"}));
+    EXPECT_EQ(run.log, (std::vector<std::string>{"Note: Unzipping 3 entries", "Note: Extracting good.txt",
+                                                 "Note: Extracting bad.bin",
+                                                 "Eerror: Corrupt entry bad.bin: CRC-32 " + Hex(bad.crc) +
+                                                     " expected, " + Hex(bad.crc ^ 0x00010000) + " found"}));
     EXPECT_FALSE(fs::exists(m_out / "bad.bin"));
     EXPECT_FALSE(fs::exists(m_out / "after.txt"));
 }
@@ -267,13 +270,13 @@ TEST_F(Extraction, MissingOrEmptyPackageFails) {
 
 TEST_F(Extraction, CancelStopsAfterTheEntryBeingWritten) {
     BuiltArchive built;
-    built.entries = {StoredEntry("1.txt", "one"), DeflatedEntry("2.txt", SampleText(300000)), StoredEntry("3.txt", "three"),
-                     StoredEntry("4.txt", "four")};
+    built.entries = {StoredEntry("1.txt", "one"), DeflatedEntry("2.txt", SampleText(300000)),
+                     StoredEntry("3.txt", "three"), StoredEntry("4.txt", "four")};
     const ExtractionRun run = ExtractBuilt(built, 2);
     EXPECT_RESULT(run, 1u, 4u);
     EXPECT_EQ(run.progress, (Steps{{1u, 4u}}));
-    EXPECT_EQ(run.log, (std::vector<std::string>{"Note: Unzipping 4 entries", "Note: Extracting 1.txt", "Note: Extracting 2.txt",
-                                                 "Note: Canceling extraction..."}));
+    EXPECT_EQ(run.log, (std::vector<std::string>{"Note: Unzipping 4 entries", "Note: Extracting 1.txt",
+                                                 "Note: Extracting 2.txt", "Note: Canceling extraction..."}));
     EXPECT_EQ(ReadFileBytes(m_out / "2.txt"), SampleText(300000)) << "the entry in hand is finished";
     EXPECT_FALSE(fs::exists(m_out / "3.txt"));
 }
@@ -288,22 +291,24 @@ TEST_F(Extraction, EntriesThatCannotBeReadOrCreatedFailTheExtraction) {
     badHeader.brokenLocalSignature = true;
     BuiltEntry unknownMethod = StoredEntry("method-99.bin", "raw");
     unknownMethod.method = 99;
-    built.entries = {encrypted, newer, badHeader, StoredEntry("taken", "a folder has this name"), unknownMethod,
-                     StoredEntry("ok.txt", "ok")};
+    built.entries = {encrypted,     newer,
+                     badHeader,     StoredEntry("taken", "a folder has this name"),
+                     unknownMethod, StoredEntry("ok.txt", "ok")};
     fs::create_directories(m_out / "taken");
     const ExtractionRun run = ExtractBuilt(built);
     EXPECT_RESULT(run, 0u, 0u);
     EXPECT_EQ(run.progress, FullProgress(6));
     ASSERT_EQ(run.log.size(), 9u);
-    const std::vector<std::string> expected = {"Note: Unzipping 6 entries",
-                                               "Eerror: Unable to extract secret.txt: it is encrypted",
-                                               "Eerror: Unable to extract newer.txt: it needs a newer ZIP reader (version 6.4)",
-                                               "Eerror: Unable to extract bad-header.txt: its local header is missing or damaged",
-                                               "Note: Extracting taken",
-                                               "Eerror: Unable to extract taken: the file cannot be created",
-                                               "Eerror: Unable to extract method-99.bin: its compression method 99 is not supported",
-                                               "Note: Extracting ok.txt",
-                                               "Eerror: Unable to extract 5 of 6 entries of Installer.zip"};
+    const std::vector<std::string> expected = {
+        "Note: Unzipping 6 entries",
+        "Eerror: Unable to extract secret.txt: it is encrypted",
+        "Eerror: Unable to extract newer.txt: it needs a newer ZIP reader (version 6.4)",
+        "Eerror: Unable to extract bad-header.txt: its local header is missing or damaged",
+        "Note: Extracting taken",
+        "Eerror: Unable to extract taken: the file cannot be created",
+        "Eerror: Unable to extract method-99.bin: its compression method 99 is not supported",
+        "Note: Extracting ok.txt",
+        "Eerror: Unable to extract 5 of 6 entries of Installer.zip"};
     for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(run.log[i].substr(0, expected[i].size()), expected[i]);
     EXPECT_EQ(ReadFileBytes(m_out / "ok.txt"), "ok");
     EXPECT_FALSE(fs::exists(m_out / "secret.txt"));
@@ -366,8 +371,10 @@ TEST_F(Extraction, UnsoundPackagesAreRefusedBeforeWriting) {
         {"text file", "just some text\n", "Eerror: Installer.zip is not a ZIP archive"},
         {"cut short", whole.substr(0, whole.size() / 2), "Eerror: Installer.zip ends before its central directory"},
         {"damaged directory", brokenRecord, "Eerror: Installer.zip has a damaged central directory"},
-        {"entries sharing bytes", BuildZip(shared), "Eerror: Corrupt package Installer.zip: entries share bytes (copy0 and copy1)"},
-        {"larger than the free space", BuildZip(huge), "Eerror: Not enough free space to extract Installer.zip: 12884901885000 bytes needed, "},
+        {"entries sharing bytes", BuildZip(shared),
+         "Eerror: Corrupt package Installer.zip: entries share bytes (copy0 and copy1)"},
+        {"larger than the free space", BuildZip(huge),
+         "Eerror: Not enough free space to extract Installer.zip: 12884901885000 bytes needed, "},
     };
     for (const auto& row : table) {
         SCOPED_TRACE(row.shape);
@@ -434,15 +441,20 @@ TEST_F(Extraction, ReadAheadDecodesSmallEntriesWithOneByteMore) {
     longer.uncompressedSize = 5000;
     BuiltEntry encrypted = StoredEntry("secret", std::string(20, 's'));
     encrypted.flags = 0x0001;
-    built.entries = {StoredEntry("first", "the loop's own"), DeflatedEntry("text.txt", SampleText(20000)), longer,
-                     FolderEntry("folder/"), encrypted, StoredEntry("large.bin", NoiseBytes(EntryReadAhead::kLargestEntry + 1, 5))};
+    built.entries = {StoredEntry("first", "the loop's own"),
+                     DeflatedEntry("text.txt", SampleText(20000)),
+                     longer,
+                     FolderEntry("folder/"),
+                     encrypted,
+                     StoredEntry("large.bin", NoiseBytes(EntryReadAhead::kLargestEntry + 1, 5))};
     const fs::path package = m_temp.Path() / "ahead.zip";
     WriteFileBytes(package, BuildZip(built));
     const auto archive = ZipArchive::OpenFromFile(WidePath(package));
     for (std::size_t i = 0; i < archive->EntryCount(); ++i) archive->EntryAt(i)->LoadLocalHeader();
     for (const std::size_t helpers : {1u, 3u}) {
         SCOPED_TRACE(helpers);
-        EntryReadAhead readAhead(archive, [&] { return std::make_unique<std::ifstream>(package, std::ios::binary); }, helpers);
+        EntryReadAhead readAhead(
+            archive, [&] { return std::make_unique<std::ifstream>(package, std::ios::binary); }, helpers);
         readAhead.WaitUntilIdle();
         EXPECT_FALSE(readAhead.Take(0).has_value()) << "never the entry the loop is at";
         const auto text = readAhead.Take(1);

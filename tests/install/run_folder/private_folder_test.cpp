@@ -35,8 +35,8 @@ TEST(PrivateFolderDescriptor, FullControlForSystemAndAdministratorsOnlyNothingIn
     EXPECT_EQ(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", PrivateFolderSddl());
 
     PSECURITY_DESCRIPTOR raw = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(PrivateFolderSddl().c_str(), SDDL_REVISION_1,
-                                                                     &raw, nullptr));
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(PrivateFolderSddl().c_str(), SDDL_REVISION_1, &raw,
+                                                                     nullptr));
     const std::unique_ptr<void, decltype(&LocalFree)> descriptor(raw, &LocalFree);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
@@ -52,7 +52,8 @@ TEST(PrivateFolderDescriptor, FullControlForSystemAndAdministratorsOnlyNothingIn
     ASSERT_TRUE(present && dacl != nullptr) << "a null DACL would grant everybody everything";
     const Ace expected[] = {
         {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, WinLocalSystemSid},
-        {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS, WinBuiltinAdministratorsSid},
+        {ACCESS_ALLOWED_ACE_TYPE, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE, FILE_ALL_ACCESS,
+         WinBuiltinAdministratorsSid},
     };
     ASSERT_EQ(2u, dacl->AceCount) << "nobody else gets any right";
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
@@ -78,8 +79,9 @@ TEST(PrivateFolder, EachRunGetsAFreshUnpredictableFolderWithItsLockHeld) {
     EXPECT_NE(first.Path(), second.Path());
 
     const std::wstring lock = first.Path() + L"\\" + kOwnerLockName;
-    const unique_handle other(CreateFileW(lock.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          nullptr, OPEN_EXISTING, 0, nullptr));
+    const unique_handle other(CreateFileW(lock.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
     EXPECT_FALSE(other.valid()) << "the lock is held without sharing";
     EXPECT_EQ(DWORD{ERROR_SHARING_VIOLATION}, GetLastError());
     first.ReleaseLock();

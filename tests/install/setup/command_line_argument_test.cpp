@@ -42,8 +42,8 @@ const Case kCases[] = {
     {L"C:\\Program Files\\App\\", L"\"C:\\Program Files\\App\\\\\"", L"\"C:\\Program Files\\App\\\\\""},
     {L"C:\\App\\", L"C:\\App\\", L"\"C:\\App\\\\\""},
     {L"C:\\App", L"C:\\App", L"\"C:\\App\""},
-    {L"a\\\\b", L"a\\\\b", L"\"a\\\\b\""},                              // backslashes inside stay as they are
-    {L"a\\\"b c", L"\"a\\\\\\\"b c\"", L"\"a\\\\\\\"b c\""},          // backslash before a quote: doubled, quote escaped
+    {L"a\\\\b", L"a\\\\b", L"\"a\\\\b\""},                    // backslashes inside stay as they are
+    {L"a\\\"b c", L"\"a\\\\\\\"b c\"", L"\"a\\\\\\\"b c\""},  // backslash before a quote: doubled, quote escaped
     {L"end\\\\", L"end\\\\", L"\"end\\\\\\\\\""},
     {L"\\\\server\\share dir", L"\"\\\\server\\share dir\"", L"\"\\\\server\\share dir\""},
     {L"Jos\u00E9 Mar\u00EDa", L"\"Jos\u00E9 Mar\u00EDa\"", L"\"Jos\u00E9 Mar\u00EDa\""},

@@ -47,7 +47,13 @@ TEST(InstallerArguments, PiecesInOrderEachWithALeadingBlank) {
 
     RunChoices emptyPath;
     emptyPath.installPath = "\"\"";
-    EXPECT_EQ(L" -s -p \"\"", InstallerArguments([&] { auto c = emptyPath; c.silent = true; return c; }(), L""));
+    EXPECT_EQ(L" -s -p \"\"", InstallerArguments(
+                                  [&] {
+                                      auto c = emptyPath;
+                                      c.silent = true;
+                                      return c;
+                                  }(),
+                                  L""));
 }
 
 TEST(RunProcess, MissingProgramIsNotStarted) {

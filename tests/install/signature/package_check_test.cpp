@@ -59,8 +59,9 @@ TEST_F(PackageCheckTest, AHeldAuthenticPackageCannotBeChangedButCanBeRead) {
 
 TEST_F(PackageCheckTest, APackageSomebodyCanStillWriteToIsNotTrusted) {
     const std::wstring path = Copy("current.zip");
-    const unique_handle writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                           nullptr, OPEN_EXISTING, 0, nullptr));
+    const unique_handle writer(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(writer);
     unique_handle held;
     EXPECT_EQ(PackageCheck::NotAuthentic, CheckDownloadedPackage(path, CompiledPackageKeys(), {}, held));
@@ -70,7 +71,8 @@ TEST_F(PackageCheckTest, APackageSomebodyCanStillWriteToIsNotTrusted) {
 TEST_F(PackageCheckTest, ACancelledCheckHoldsNothing) {
     const std::wstring path = Copy("current.zip");
     unique_handle held;
-    EXPECT_EQ(PackageCheck::Cancelled, CheckDownloadedPackage(path, CompiledPackageKeys(), [] { return true; }, held));
+    EXPECT_EQ(PackageCheck::Cancelled, CheckDownloadedPackage(
+                                           path, CompiledPackageKeys(), [] { return true; }, held));
     EXPECT_FALSE(held);
     EXPECT_TRUE(DeleteFileW(path.c_str())) << "the package stayed locked";
 }
@@ -81,9 +83,9 @@ TEST_F(PackageCheckTest, ResultsForOtherPackagesAndWithoutKeys) {
         bool withKeys;
         PackageCheck expected;
     };
-    for (const Case& test : {Case{"unknown.zip", true, PackageCheck::NotAuthentic},
-                             Case{"unsigned.zip", true, PackageCheck::NotAuthentic},
-                             Case{"unsigned.zip", false, PackageCheck::Unchecked}}) {
+    for (const Case& test :
+         {Case{"unknown.zip", true, PackageCheck::NotAuthentic}, Case{"unsigned.zip", true, PackageCheck::NotAuthentic},
+          Case{"unsigned.zip", false, PackageCheck::Unchecked}}) {
         SCOPED_TRACE(std::string(test.package) + (test.withKeys ? " with keys" : " without keys"));
         const std::wstring path = Copy(test.package);
         unique_handle held;

@@ -27,7 +27,8 @@ std::string ReadPackage(const std::string& name) {
 }
 
 unsigned ReadU16(const std::string& bytes, std::size_t at) {
-    return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned>(static_cast<unsigned char>(bytes[at + 1])) << 8;
+    return static_cast<unsigned char>(bytes[at]) | static_cast<unsigned>(static_cast<unsigned char>(bytes[at + 1]))
+                                                       << 8;
 }
 
 std::size_t EndRecordAt(const std::string& bytes) { return bytes.rfind("PK\x05\x06"); }
@@ -70,13 +71,14 @@ TEST(PackageSignature, AcceptsOnlyTheUnchangedPackageSignedByAConfiguredKey) {
         {"good signature", "current.zip", unchanged, PackageVerdict::Authentic, "key " + KeyIdText(0)},
         {"signed by the other configured key", "next.zip", unchanged, PackageVerdict::Authentic, "key " + KeyIdText(1)},
         {"signed by an unknown key", "unknown.zip", unchanged, PackageVerdict::NotAuthentic, "unknown key"},
-        {"no comment", "unsigned.zip", unchanged, PackageVerdict::NotAuthentic, noSignature + " (its archive comment is empty)"},
+        {"no comment", "unsigned.zip", unchanged, PackageVerdict::NotAuthentic,
+         noSignature + " (its archive comment is empty)"},
         {"a comment that is no signature block", "commented.zip", unchanged, PackageVerdict::NotAuthentic,
          "not a signature block"},
         {"a bit flipped in an entry", "current.zip", [](std::string& b) { FlipBit(b, FirstEntryDataAt(b) + 5); },
          PackageVerdict::NotAuthentic, mismatch},
-        {"a bit flipped in a local header", "current.zip", [](std::string& b) { FlipBit(b, 14); }, PackageVerdict::NotAuthentic,
-         mismatch},
+        {"a bit flipped in a local header", "current.zip", [](std::string& b) { FlipBit(b, 14); },
+         PackageVerdict::NotAuthentic, mismatch},
         {"a bit flipped in the directory", "current.zip", [](std::string& b) { FlipBit(b, DirectoryAt(b) + 16); },
          PackageVerdict::NotAuthentic, mismatch},
         {"a bit flipped in the end record", "current.zip", [](std::string& b) { FlipBit(b, EndRecordAt(b) + 10); },
@@ -85,12 +87,12 @@ TEST(PackageSignature, AcceptsOnlyTheUnchangedPackageSignedByAConfiguredKey) {
          PackageVerdict::NotAuthentic, mismatch},
         {"a bit flipped in the key id", "current.zip", [](std::string& b) { FlipBit(b, b.size() - 64 - 8); },
          PackageVerdict::NotAuthentic, "unknown key"},
-        {"an unknown block format", "current.zip", [](std::string& b) { b[b.size() - 74] = 2; }, PackageVerdict::NotAuthentic,
-         "format 2"},
+        {"an unknown block format", "current.zip", [](std::string& b) { b[b.size() - 74] = 2; },
+         PackageVerdict::NotAuthentic, "format 2"},
         {"bytes appended", "current.zip", [](std::string& b) { b += "appended"; }, PackageVerdict::NotAuthentic,
          "(8 bytes follow it)"},
-        {"a second end record with the signature appended",
-         "current.zip", [](std::string& b) { b += b.substr(EndRecordAt(b)); }, PackageVerdict::NotAuthentic, mismatch},
+        {"a second end record with the signature appended", "current.zip",
+         [](std::string& b) { b += b.substr(EndRecordAt(b)); }, PackageVerdict::NotAuthentic, mismatch},
         {"a second end record without comment appended", "current.zip",
          [](std::string& b) { b += b.substr(EndRecordAt(b), 20) + std::string(2, '\0'); }, PackageVerdict::NotAuthentic,
          noSignature},

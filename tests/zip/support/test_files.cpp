@@ -37,7 +37,8 @@ void WriteFileBytes(const fs::path& file, const std::string& bytes) {
 std::map<std::string, std::string> FilesBelow(const fs::path& root) {
     std::map<std::string, std::string> files;
     for (const auto& item : fs::recursive_directory_iterator(root))
-        if (item.is_regular_file()) files[fs::relative(item.path(), root).generic_u8string()] = ReadFileBytes(item.path());
+        if (item.is_regular_file())
+            files[fs::relative(item.path(), root).generic_u8string()] = ReadFileBytes(item.path());
     return files;
 }
 
@@ -49,7 +50,9 @@ std::string ReadAll(std::istream& in, std::size_t chunk) {
     return all;
 }
 
-const char* ToString(ArchiveSource source) { return source == ArchiveSource::File ? "file stream" : "odd-chunk stream"; }
+const char* ToString(ArchiveSource source) {
+    return source == ArchiveSource::File ? "file stream" : "odd-chunk stream";
+}
 
 std::shared_ptr<ZipArchive> ArchiveFromBytes(const std::string& bytes, ArchiveSource source) {
     // In memory, a "file stream" is the same file-like buffer without the odd chunks.
@@ -65,7 +68,8 @@ std::shared_ptr<ZipArchive> OpenArchive(const fs::path& file, ArchiveSource sour
 
 TempFolder::TempFolder(const std::string& label) {
     static std::atomic<unsigned> counter{0};
-    const auto unique = std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" + std::to_string(counter++);
+    const auto unique =
+        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" + std::to_string(counter++);
     m_path = fs::temp_directory_path() / ("qv_" + label + "_" + unique);
     fs::remove_all(m_path);
     fs::create_directories(m_path);

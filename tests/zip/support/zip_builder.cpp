@@ -13,7 +13,8 @@ std::uint32_t Crc32Of(const std::string& bytes) {
 
 std::string RawDeflate(const std::string& plain) {
     z_stream stream{};
-    if (deflateInit2(&stream, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("deflateInit2");
+    if (deflateInit2(&stream, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2");
     std::string out(deflateBound(&stream, static_cast<uLong>(plain.size())), '\0');
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
     stream.avail_in = static_cast<uInt>(plain.size());
@@ -29,8 +30,8 @@ std::string RawDeflate(const std::string& plain) {
 std::string Bzip2Compress(const std::string& plain, int blockSize100k) {
     std::string out(plain.size() + plain.size() / 100 + 600, '\0');
     auto size = static_cast<unsigned int>(out.size());
-    if (BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char*>(plain.data()), static_cast<unsigned int>(plain.size()),
-                                 blockSize100k, 0, 30) != BZ_OK)
+    if (BZ2_bzBuffToBuffCompress(out.data(), &size, const_cast<char*>(plain.data()),
+                                 static_cast<unsigned int>(plain.size()), blockSize100k, 0, 30) != BZ_OK)
         throw std::runtime_error("BZ2_bzBuffToBuffCompress");
     out.resize(size);
     return out;
@@ -85,7 +86,9 @@ std::string SampleText(std::size_t size) {
 }
 
 std::string Le16(std::uint16_t value) { return {static_cast<char>(value & 0xFF), static_cast<char>(value >> 8)}; }
-std::string Le32(std::uint32_t value) { return Le16(static_cast<std::uint16_t>(value & 0xFFFF)) + Le16(static_cast<std::uint16_t>(value >> 16)); }
+std::string Le32(std::uint32_t value) {
+    return Le16(static_cast<std::uint16_t>(value & 0xFFFF)) + Le16(static_cast<std::uint16_t>(value >> 16));
+}
 std::string ExtraItem(std::uint16_t tag, const std::string& data) {
     return Le16(tag) + Le16(static_cast<std::uint16_t>(data.size())) + data;
 }
@@ -130,19 +133,24 @@ std::string BuildZip(const BuiltArchive& archive) {
         const auto offset = static_cast<std::uint32_t>(base + body.size());
         const auto compressed = static_cast<std::uint32_t>(entry.payload.size());
         const std::string localName = entry.localName.value_or(entry.name);
-        body += Le32(entry.brokenLocalSignature ? 0x04034b51 : 0x04034b50) + Le16(entry.versionNeeded) + Le16(entry.flags) +
-                Le16(entry.method) + Le16(entry.modTime) + Le16(entry.modDate) + Le32(entry.crc) + Le32(compressed) +
-                Le32(entry.uncompressedSize) + Le16(static_cast<std::uint16_t>(localName.size())) +
-                Le16(static_cast<std::uint16_t>(entry.localExtra.size())) + localName + entry.localExtra + entry.payload;
-        directory += Le32(0x02014b50) + Le16(entry.versionMadeBy) + Le16(entry.versionNeeded) + Le16(entry.flags) + Le16(entry.method) +
-                     Le16(entry.modTime) + Le16(entry.modDate) + Le32(entry.crc) + Le32(compressed) + Le32(entry.uncompressedSize) +
-                     Le16(static_cast<std::uint16_t>(entry.name.size())) + Le16(static_cast<std::uint16_t>(entry.centralExtra.size())) +
-                     Le16(static_cast<std::uint16_t>(entry.comment.size())) + Le16(0) + Le16(0) + Le32(entry.externalAttributes) +
-                     Le32(entry.localHeaderOffset.value_or(offset)) + entry.name + entry.centralExtra + entry.comment;
+        body += Le32(entry.brokenLocalSignature ? 0x04034b51 : 0x04034b50) + Le16(entry.versionNeeded) +
+                Le16(entry.flags) + Le16(entry.method) + Le16(entry.modTime) + Le16(entry.modDate) + Le32(entry.crc) +
+                Le32(compressed) + Le32(entry.uncompressedSize) + Le16(static_cast<std::uint16_t>(localName.size())) +
+                Le16(static_cast<std::uint16_t>(entry.localExtra.size())) + localName + entry.localExtra +
+                entry.payload;
+        directory += Le32(0x02014b50) + Le16(entry.versionMadeBy) + Le16(entry.versionNeeded) + Le16(entry.flags) +
+                     Le16(entry.method) + Le16(entry.modTime) + Le16(entry.modDate) + Le32(entry.crc) +
+                     Le32(compressed) + Le32(entry.uncompressedSize) +
+                     Le16(static_cast<std::uint16_t>(entry.name.size())) +
+                     Le16(static_cast<std::uint16_t>(entry.centralExtra.size())) +
+                     Le16(static_cast<std::uint16_t>(entry.comment.size())) + Le16(0) + Le16(0) +
+                     Le32(entry.externalAttributes) + Le32(entry.localHeaderOffset.value_or(offset)) + entry.name +
+                     entry.centralExtra + entry.comment;
     }
     const auto count = archive.totalEntries.value_or(static_cast<std::uint16_t>(archive.entries.size()));
-    const std::string end = Le32(0x06054b50) + Le16(0) + Le16(0) + Le16(count) + Le16(count) +
-                            Le32(static_cast<std::uint32_t>(directory.size())) + Le32(static_cast<std::uint32_t>(base + body.size())) +
-                            Le16(archive.commentLength.value_or(static_cast<std::uint16_t>(archive.comment.size()))) + archive.comment;
+    const std::string end =
+        Le32(0x06054b50) + Le16(0) + Le16(0) + Le16(count) + Le16(count) +
+        Le32(static_cast<std::uint32_t>(directory.size())) + Le32(static_cast<std::uint32_t>(base + body.size())) +
+        Le16(archive.commentLength.value_or(static_cast<std::uint16_t>(archive.comment.size()))) + archive.comment;
     return archive.prefix + body + directory + end + archive.trailer;
 }

@@ -19,8 +19,8 @@ std::string NoiseBytes(std::size_t size, std::uint32_t seed);
 std::string SampleText(std::size_t size);
 
 struct BuiltEntry {
-    std::string name;         // the central record's name, stored as it is
-    std::string payload;      // the bytes after the local header (compressed/encrypted already)
+    std::string name;     // the central record's name, stored as it is
+    std::string payload;  // the bytes after the local header (compressed/encrypted already)
     std::uint16_t method = 0;
     std::uint16_t flags = 0;
     std::uint16_t versionNeeded = 20;
@@ -33,8 +33,8 @@ struct BuiltEntry {
     std::string centralExtra;
     std::string localExtra;
     std::string comment;
-    std::optional<std::string> localName;             // the local record's name, when it differs
-    std::optional<std::uint32_t> localHeaderOffset;   // where the central record points
+    std::optional<std::string> localName;            // the local record's name, when it differs
+    std::optional<std::uint32_t> localHeaderOffset;  // where the central record points
     bool brokenLocalSignature = false;
 };
 
@@ -46,11 +46,11 @@ BuiltEntry FolderEntry(const std::string& name);
 struct BuiltArchive {
     std::vector<BuiltEntry> entries;
     std::string comment;
-    std::optional<std::uint16_t> commentLength;   // the end record's length field, when it lies
-    std::optional<std::uint16_t> totalEntries;    // the end record's counts, when they lie
-    std::string trailer;                          // raw bytes after the end record
-    std::string prefix;                           // raw bytes in front of the archive
-    bool offsetsCountPrefix = false;              // whether the stated offsets include the prefix
+    std::optional<std::uint16_t> commentLength;  // the end record's length field, when it lies
+    std::optional<std::uint16_t> totalEntries;   // the end record's counts, when they lie
+    std::string trailer;                         // raw bytes after the end record
+    std::string prefix;                          // raw bytes in front of the archive
+    bool offsetsCountPrefix = false;             // whether the stated offsets include the prefix
 };
 
 std::string BuildZip(const BuiltArchive& archive);
