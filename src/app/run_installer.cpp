@@ -14,6 +14,7 @@
 #include "common/system_library.h"
 #include "common/system_error_text.h"
 #include "common/text.h"
+#include "install/setup/setup_stage.h"
 #include "install/window_messages.h"
 #include "ui/main_window.h"
 
@@ -45,6 +46,7 @@ int RunInstallation(CMainWindow& window, const CommandLineDecision& decision) {
     choices.installPath = decision.installPath;
     choices.silent = decision.silent;
     choices.packageFile = decision.packageFile;
+    choices.tag = WideToUtf8(GetFileNameTag());
     window.SetChoices(choices);
     if (choices.silent) {
         window.AttachParentConsole();

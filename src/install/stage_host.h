@@ -25,6 +25,7 @@ struct RunChoices {
     std::string user;         // UTF-8, may be empty
     std::string installPath;  // UTF-8, already enclosed in double quotes, or empty
     std::string packageFile;  // UTF-8: the package on disk to install instead of downloading one
+    std::string tag;          // UTF-8: the tag of the program's file name, read once at start-up
 };
 
 class StageHost {

@@ -180,6 +180,7 @@ TEST_F(SetupStageTest, RunsBothProgramsThroughTheSeamUnlessCancelledMeanwhile) {
     run.packagePath = folder.Path() + L"\\Installer.zip";
     run.choices.silent = false;
     run.choices.user = "alice";
+    run.choices.tag = "test";
 
     for (const bool cancelDuringRuntime : {false, true}) {
         RunContext stage;

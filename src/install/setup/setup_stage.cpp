@@ -165,7 +165,7 @@ void SetupStage(RunContext& run) {
     run.HideWindow();
     const RunChoices& choices = run.choices;
     const std::optional<unsigned long> code =
-        RunProcess(run, installer, InstallerArguments(choices, GetFileNameTag()), std::move(installerFile));
+        RunProcess(run, installer, InstallerArguments(choices, Utf8ToWide(choices.tag)), std::move(installerFile));
     if (choices.silent) {
         WriteConsoleLine(std::string());
         if (code) WriteConsoleLine(ExitCodeLine(FileNameOf(installer), *code));

@@ -16,7 +16,7 @@ class RunContext;
 // an underscore. |modulePath| may be a full path.
 std::wstring FileNameTag(const std::wstring& modulePath);
 
-// The tag of the running program's own file name.
+// The tag of the running program's own file name; read once at start-up (RunChoices::tag).
 std::wstring GetFileNameTag();
 
 // The product installer's argument text: " -s", " -i TAG", " -u USER", " -p PATH" in this order,
