@@ -164,6 +164,13 @@ def _drop(handler, body):
     handler.close_connection = True
 
 
+def _close_unanswered(handler, body):
+    """Reads the request and closes the connection without a byte of answer, as a restarting
+    server or a load balancer does."""
+    handler.connection.shutdown(socket.SHUT_RDWR)
+    handler.close_connection = True
+
+
 def _busy(handler, body):
     message = b"busy\n"
     handler.send_response(503)
@@ -212,6 +219,7 @@ def _answer_html(handler):
 
 
 APPENDED_MODES = {"dropfirst": lambda handler: _misbehave_first(handler, _drop),
+                  "closefirst": lambda handler: _misbehave_first(handler, _close_unanswered),
                   "busy": lambda handler: _misbehave_first(handler, _busy),
                   "stallfirst": lambda handler: _misbehave_first(handler, _stall),
                   "cached": _answer_cached, "redirect": _answer_redirect, "html": _answer_html}

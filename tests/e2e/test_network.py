@@ -42,6 +42,7 @@ class NetworkTest(PipelineTest):
         self.publish(self.package().with_payload("payload.bin", 300_000).write)
         cases = [  # mode, server options, exit code, attempts, a piece of each warning
             ("dropfirst", {"times": 2}, harness.EXIT_SUCCESS, 3, "the connection"),
+            ("closefirst", {"times": 2}, harness.EXIT_SUCCESS, 3, "without an answer"),
             ("busy", {"times": 2}, harness.EXIT_SUCCESS, 3, "HTTP status 503"),
             ("busy", {"times": 1, "retry_after": 1}, harness.EXIT_SUCCESS, 2, "HTTP status 503"),
             ("busy", {"times": 9}, harness.EXIT_INSTALL_FAILURE, 4, "HTTP status 503"),

@@ -161,6 +161,7 @@ private:
             m_attempt.stall.Arrived();
             SetTimeouts(request.get());
             const DWORD status = QueryStatus(request.get());
+            if (status == 0) return NoAnswer(failure);
             if (IsRedirect(status)) {
                 const std::wstring next = ResolveLocation(url, QueryText(request.get(), HTTP_QUERY_LOCATION));
                 if (next.empty() || redirects >= kMostRedirects) return RedirectFailure(status, failure);
@@ -264,6 +265,13 @@ private:
         outcome.retryAfter = ParseRetryAfter(WideToUtf8(retryAfter));
         return outcome;
     }
+    // The connection ended before a status line could be read (a restarting server, a load
+    // balancer): a passing failure like a refused connection.
+    AttemptOutcome NoAnswer(std::string& failure) {
+        m_error = static_cast<unsigned long>(INET_E_DOWNLOAD_FAILURE);
+        failure = FormatSystemError(kContext, m_error, "The server closed the connection without an answer.");
+        return Failed(true, "the server closed the connection without an answer");
+    }
     AttemptOutcome RedirectFailure(DWORD status, std::string& failure) {
         const std::string what =
             "HTTP status " + std::to_string(status) + ", a redirect without a usable address or one too many";
@@ -314,29 +322,6 @@ TransferResult Keep(const Attempt& attempt, const std::wstring& file) {
 }
 
 }  // namespace
-
-bool IsTransientNetworkError(DWORD error) {
-    switch (error) {
-        case ERROR_INTERNET_TIMEOUT:
-        case ERROR_INTERNET_NAME_NOT_RESOLVED:
-        case ERROR_INTERNET_CANNOT_CONNECT:
-        case ERROR_INTERNET_CONNECTION_ABORTED:
-        case ERROR_INTERNET_CONNECTION_RESET:
-        case ERROR_INTERNET_FORCE_RETRY:
-        case ERROR_HTTP_INVALID_SERVER_RESPONSE:
-        case ERROR_INTERNET_SERVER_UNREACHABLE:
-        case ERROR_INTERNET_PROXY_SERVER_UNREACHABLE:
-        case ERROR_CONNECTION_REFUSED:
-        case ERROR_CONNECTION_ABORTED:
-        case ERROR_NETNAME_DELETED:
-        case WSAECONNRESET:
-        case WSAECONNREFUSED:
-        case WSAETIMEDOUT:
-            return true;
-        default:
-            return false;
-    }
-}
 
 std::wstring AttemptFile(const std::wstring& file, int attempt) { return file + L".part" + std::to_wstring(attempt); }
 

@@ -8,7 +8,6 @@
 #include <string>
 #include <utility>
 
-#include "common/system_error_text.h"
 #include "common/system_library.h"
 
 // The functions, looked up once.
@@ -57,11 +56,5 @@ private:
 };
 
 // The system's text for |error|; WinINet's own codes have their texts in its DLL.
-inline std::string NetworkErrorText(DWORD error) {
-    if (error >= INTERNET_ERROR_BASE && error <= INTERNET_ERROR_LAST) {
-        const std::string text = ModuleMessageText(error, LoadSystemLibrary(L"wininet.dll"));
-        if (!text.empty()) return text;
-    }
-    return SystemMessageText(error);
-}
+std::string NetworkErrorText(DWORD error);
 #endif
