@@ -2,8 +2,10 @@
 attackers shape them: what is read, what is refused, and what the user and the log are told."""
 import os
 import shutil
+import struct
 import unittest
 import zipfile
+import zlib
 
 import harness
 import packages
@@ -119,6 +121,47 @@ class ExtractionTest(harness.WineTestCase):
         self.assertLogHas("Note", "Extracting Program Files/app.txt")
         self.assertFalse([e for e in pipeline.log_entries() if e[0] == "Eerror"])
         self.assertNoExtractionFolder()
+
+    def test_names_from_a_unicode_path_field_are_the_names_the_installer_finds(self):
+        # As WinZip and 7-Zip write names that are not ASCII: the raw name in the writer's code
+        # page, no UTF-8 flag, the real name in a Unicode Path field (0x7075) whose CRC-32 matches.
+        names = {"Ölfässer.txt": "cp437", "数据/说明.txt": "gbk"}
+
+        class RawNameInfo(zipfile.ZipInfo):
+            def _encodeFilenameFlags(self):
+                return self.raw_name, self.flag_bits
+
+        def reshape(path):
+            with zipfile.ZipFile(path, "a") as archive:
+                for name, code_page in names.items():
+                    info = RawNameInfo(name)
+                    info.raw_name = name.encode(code_page)
+                    info.extra = (struct.pack("<HHB", 0x7075, 5 + len(name.encode()), 1) +
+                                  struct.pack("<I", zlib.crc32(info.raw_name)) + name.encode())
+                    archive.writestr(info, name.encode() * 10)
+
+        # The product installer opens the file by its real name (its record says write=0 when found).
+        def installer_looks_for(name):
+            def make():
+                made = pipeline.PipelineTest.package(self)
+                made.settings["Installer.swap"] = name.replace("/", "\\")
+                return made
+            return make
+
+        for name in names:
+            with self.subTest(name=name):
+                self.package = installer_looks_for(name)
+                self.publish(self.write_reshaped(reshape))
+                if os.path.exists(self.records):
+                    os.remove(self.records)
+                with PackageServer(self.site, pipeline.PORT):
+                    run, _ = self.run_silent()
+                self.assertExit(harness.EXIT_SUCCESS, run)
+                self.assertLogHas("Note", "Extracting " + name)
+                with open(self.records, encoding="utf-8") as records:
+                    swaps = [line.split("\t")[3] for line in records.read().splitlines() if line.startswith("swap\t")]
+                self.assertEqual(1, len(swaps), swaps)
+                self.assertTrue(swaps[0].startswith("write=0,"), f"Installer.exe did not find {name}: {swaps}")
 
 
 if __name__ == "__main__":
