@@ -30,9 +30,12 @@ class DeploymentTest(PipelineTest):
         """Runs to the end; returns the full exit code (from the log) and the run."""
         if os.path.exists(self.records):
             os.remove(self.records)
+        harness.remove_log()  # no earlier run's log can be taken for this one's
         run = harness.run_program(self.program("QuorVelSetupTest.exe"), args, timeout=90, env=env)
-        codes = [m for level, m in log_entries() if level == "Note" and m.startswith("Exit code: ")]
-        self.assertEqual(1, len(codes), f"log: {log_entries()}")
+        entries = log_entries() if harness.read_log() is not None else []
+        codes = [m for level, m in entries if level == "Note" and m.startswith("Exit code: ")]
+        self.assertEqual(1, len(codes), f"exit {run.returncode}, log: {entries}, output: {run.stdout!r}, "
+                                        f"errors: {run.stderr[-2000:]!r}")
         code = int(codes[0].split(": ")[1])
         self.assertExit(code, run)
         return code, run
