@@ -16,7 +16,7 @@ binfmt_entry=$binfmt/qemu-i386
 # i386 ELF executables and shared objects (ELF class 32, little-endian, version 1, machine 3).
 binfmt_line=":qemu-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$qemu_i386:F"
 
-# A static i386 Linux program of 95 bytes that exits with code 42: it shows whether the machine
+# A static i386 Linux program of 96 bytes that exits with code 42: it shows whether the machine
 # runs i386 ELF at all, by itself or through a registration.
 write_i386_probe() {
   python3 - "$1" <<'EOF'
