@@ -1,17 +1,15 @@
 # Test registration shared by every tests/ folder.
 #
 # qv_add_unit_test(NAME SOURCES... LIBS ...): a GoogleTest program. On the host it runs natively;
-# in the win64 build ctest runs it under Wine (CMAKE_CROSSCOMPILING_EMULATOR) in the build's own
-# prefix, inside the "wine" fixture that creates the prefix and starts an Xvfb display.
+# in the Windows builds (win64 and win32) ctest runs it under Wine (CMAKE_CROSSCOMPILING_EMULATOR)
+# in the build's own prefix, inside the "wine" fixture that creates the prefix and starts an Xvfb
+# display. The i686 programs reach Wine's 32-bit loader through qemu-i386 (scripts/setup).
 #
 # qv_add_wine_test(NAME COMMAND ...): any other command that uses the build's Wine environment
 # (end-to-end tests); it gets the same fixture and runs alone, since all of them share one prefix.
 
 set(QV_WINE_ENV ${PROJECT_SOURCE_DIR}/scripts/wine-env)
-set(QV_RUNS_WINE FALSE)
-if(WIN32 AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
-  set(QV_RUNS_WINE TRUE)
-endif()
+set(QV_RUNS_WINE ${WIN32})
 
 function(qv_use_wine_fixture test_name)
   set_tests_properties(${test_name} PROPERTIES

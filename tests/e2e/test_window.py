@@ -3,6 +3,7 @@ keys with a dialog meaning elsewhere do nothing, and Alt+F4 ends the run with ex
 import os
 import subprocess
 import tempfile
+import time
 import unittest
 
 import harness
@@ -24,6 +25,19 @@ def dialog_base_units():
     return horizontal, vertical
 
 
+def painted_pixel(x, y, timeout=10):
+    """The screen's pixel at (x, y) once it is no longer the empty background, or the background
+    after |timeout| seconds. A window is visible before it has painted itself, and under emulation
+    (the i686 build runs through qemu) its first paint can take seconds."""
+    deadline = time.monotonic() + timeout
+    with tempfile.TemporaryDirectory() as folder:
+        while True:
+            seen = harness.pixel(harness.screenshot(os.path.join(folder, "screen.png")), x, y)
+            if seen != BACKGROUND or time.monotonic() > deadline:
+                return seen
+            time.sleep(0.2)
+
+
 class InteractiveRunTest(harness.WineTestCase):
 
     def test_the_dialog_has_the_template_size_and_closes_with_alt_f4(self):
@@ -43,10 +57,8 @@ class InteractiveRunTest(harness.WineTestCase):
             self.assertEqual(expected, (geometry["WIDTH"], geometry["HEIGHT"]),
                              f"client size for base units {horizontal}x{vertical}")
 
-            with tempfile.TemporaryDirectory() as folder:
-                shot = harness.screenshot(os.path.join(folder, "window.png"))
-                centre = (geometry["X"] + geometry["WIDTH"] // 2, geometry["Y"] + geometry["HEIGHT"] // 2)
-                self.assertNotEqual(BACKGROUND, harness.pixel(shot, *centre), "the dialog is not on the screen")
+            centre = (geometry["X"] + geometry["WIDTH"] // 2, geometry["Y"] + geometry["HEIGHT"] // 2)
+            self.assertNotEqual(BACKGROUND, painted_pixel(*centre), "the dialog is not on the screen")
 
             harness.focus(window)
             harness.key("Escape")
