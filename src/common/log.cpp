@@ -70,13 +70,19 @@ std::vector<std::string> LinesOf(const std::string& message) {
 // this process may run elevated. So the log is never written through a link: a folder that is a
 // link (junction, symbolic link) is not used, and whatever stands at the file's name is removed as
 // a name first (a link goes, its target stays), so the log is always a file of its own.
+#ifdef _WIN32
+// The folder that holds |file| is a real folder at its own path (no link on the way).
+bool InRealFolder(const std::filesystem::path& file) {
+    if (!file.has_parent_path()) return true;
+    const std::wstring folderPath = std::filesystem::absolute(file.parent_path()).wstring();
+    const unique_handle folder = OpenFolderNoFollow(folderPath);
+    return folder && IsRealFolderAt(folder.get(), folderPath);
+}
+#endif
+
 bool MayReplaceLogFile(const std::filesystem::path& file) {
 #ifdef _WIN32
-    if (file.has_parent_path()) {
-        const std::wstring folderPath = std::filesystem::absolute(file.parent_path()).wstring();
-        const unique_handle folder = OpenFolderNoFollow(folderPath);
-        if (!folder || !IsRealFolderAt(folder.get(), folderPath)) return false;
-    }
+    if (!InRealFolder(file)) return false;
     if (DeleteFileW(file.c_str())) return true;
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -105,9 +111,7 @@ bool Logger::Open(std::wstring path) {
 void KeepPreviousLog(const std::wstring& path, const std::wstring& previous) {
     const std::filesystem::path file(path);
 #ifdef _WIN32
-    const std::wstring folderPath = file.parent_path().wstring();
-    const unique_handle folder = OpenFolderNoFollow(folderPath);
-    if (!folder || !IsRealFolderAt(folder.get(), folderPath)) return;
+    if (!InRealFolder(file)) return;
     const DWORD log = GetFileAttributesW(file.c_str());
     if (log == INVALID_FILE_ATTRIBUTES || (log & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0)
         return;

@@ -40,10 +40,9 @@ void RunContext::RecordOutcome(RunOutcome outcome, unsigned long windowsError) {
 }
 
 void RunContext::RecordInstallerExit(unsigned long exitCode) {
-    RunOutcome pending = RunOutcome::Pending;
-    // The code is in place before the outcome that makes it count.
-    if (m_outcome.load() == RunOutcome::Pending) m_installerExitCode.store(exitCode);
-    if (m_outcome.compare_exchange_strong(pending, RunOutcome::InstallerEnded)) m_outcomeError.store(0);
+    // The code is in place before the outcome that makes it count; it counts for no other.
+    m_installerExitCode.store(exitCode);
+    RecordOutcome(RunOutcome::InstallerEnded);
 }
 
 int RunContext::ExitCode() const {

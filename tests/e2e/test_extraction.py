@@ -31,11 +31,11 @@ class ExtractionTest(harness.WineTestCase):
     assertLogHas = pipeline.PipelineTest.assertLogHas
     assertNothingRun = pipeline.PipelineTest.assertNothingRun
 
-    def write_reshaped(self, reshape):
-        """A writer that makes the stand-in package, lets |reshape| change its file, then signs it
-        again as the vendor would (the signature replaces any archive comment)."""
+    def write_reshaped(self, reshape, package=None):
+        """A writer that makes the stand-in package (or |package|), lets |reshape| change its file,
+        then signs it again as the vendor would (the signature replaces any archive comment)."""
         def write(path):
-            self.package().write(path)
+            (package or self.package()).write(path)
             reshape(path)
             return packages.sign_package(path)
         return write
@@ -140,18 +140,12 @@ class ExtractionTest(harness.WineTestCase):
                                   struct.pack("<I", zlib.crc32(info.raw_name)) + name.encode())
                     archive.writestr(info, name.encode() * 10)
 
-        # The product installer opens the file by its real name (its record says write=0 when found).
-        def installer_looks_for(name):
-            def make():
-                made = pipeline.PipelineTest.package(self)
-                made.settings["Installer.swap"] = name.replace("/", "\\")
-                return made
-            return make
-
         for name in names:
             with self.subTest(name=name):
-                self.package = installer_looks_for(name)
-                self.publish(self.write_reshaped(reshape))
+                # The product installer opens the file by its real name (its record: write=0 when found).
+                package = self.package()
+                package.settings["Installer.swap"] = name.replace("/", "\\")
+                self.publish(self.write_reshaped(reshape, package))
                 if os.path.exists(self.records):
                     os.remove(self.records)
                 with PackageServer(self.site, pipeline.PORT):
