@@ -103,8 +103,9 @@ void CMainWindow::ShowFailure(const std::string& message) {
         WriteConsoleLine(message);
         return;
     }
-    SetStatusText(Text(TEXT_ERROR));
+    // The bar goes first: nobody sees the error line above a bar that still shows progress.
     ShowWindow(GetDlgItem(m_hWnd, IDC_PROGRESS_BAR), SW_HIDE);
+    SetStatusText(Text(TEXT_ERROR));
     MessageBoxW(m_hWnd, Utf8ToWide(message).c_str(), Utf8ToWide(GetProductName()).c_str(), MB_ICONERROR);
 }
 
