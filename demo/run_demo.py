@@ -15,6 +15,7 @@ interrupted.
 import argparse
 import os
 import random
+import re
 import shutil
 import signal
 import subprocess
@@ -75,6 +76,19 @@ def demo_product_files():
     return files
 
 
+def product_version():
+    """The product version the build wrote into common/version.h: the package's version."""
+    with open(os.path.join(OPTIONS.build, "generated", "common", "version.h")) as file:
+        return re.search(r'#define QV_PRODUCT_VERSION_TEXT "([^"]+)"', file.read()).group(1)
+
+
+def sign_package(path, build):
+    signed = subprocess.run([os.path.join(SOURCE_DIR, "scripts", "sign-package"), "--build", build,
+                             "--version", product_version(), os.path.join(OPTIONS.signing, "package-key.pem"),
+                             path], capture_output=True, text=True, check=True)
+    print(f"Package signature ({build}): " + signed.stdout.strip())
+
+
 def write_package(path, build):
     programs = os.path.join(build, "demo")
     with zipfile.ZipFile(path, "w", compression=zipfile.ZIP_DEFLATED) as archive:
@@ -82,10 +96,6 @@ def write_package(path, build):
         archive.write(os.path.join(programs, "vcredist.exe"), "vcredist.exe")
         for name, data in demo_product_files():
             archive.writestr(name, data)
-    signed = subprocess.run([os.path.join(SOURCE_DIR, "scripts", "sign-package"),
-                             os.path.join(OPTIONS.signing, "package-key.pem"), path],
-                            capture_output=True, text=True, check=True)
-    print("Package signature: " + signed.stdout.strip())
     return path
 
 
@@ -104,6 +114,9 @@ def serve_root(out):
     package = write_package(os.path.join(root, "x64", "Installer.zip"), OPTIONS.build)
     os.makedirs(os.path.join(root, "x86"))
     shutil.copy(package, os.path.join(root, "x86", "Installer.zip"))
+    # One package for both addresses, signed for each build (a signature names its build).
+    for build in ("x64", "x86"):
+        sign_package(os.path.join(root, build, "Installer.zip"), build)
     return root, os.path.getsize(package)
 
 

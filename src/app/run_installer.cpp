@@ -15,14 +15,21 @@
 #include "common/system_error_text.h"
 #include "common/text.h"
 #include "install/setup/setup_stage.h"
+#include "install/signature/package_keys.h"
 #include "install/window_messages.h"
 #include "ui/main_window.h"
 
 namespace {
 
+// A program without package keys exists only as a test program (the build refuses to make one
+// otherwise); it says so, so that nobody ships it by mistake.
+constexpr char kUnsignedTestProgram[] =
+    "This is a test program: it installs packages without checking their signature.";
+
 int ShowVersion(CMainWindow& window) {
     window.AttachParentConsole();
     WriteConsoleLine(VersionLine());
+    if (CompiledPackageKeys().empty()) WriteConsoleLine(std::string(kUnsignedTestProgram));
     return exit_code::kSuccess;
 }
 

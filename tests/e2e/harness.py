@@ -324,6 +324,17 @@ def mul_div(number, numerator, denominator):
     return (number * numerator + denominator // 2) // denominator
 
 
+# What a program built without package keys adds to its --version output.
+UNSIGNED_TEST_PROGRAM = "This is a test program: it installs packages without checking their signature."
+
+
+def installer_is_unsigned():
+    """True when QuorVelSetup.exe of this build carries no package keys (configured with
+    QUORVEL_ALLOW_UNSIGNED_PACKAGES, as scripts/test does)."""
+    with open(os.path.join(BUILD_DIR, "CMakeCache.txt")) as f:
+        return re.search(r"^QUORVEL_PACKAGE_KEYS:\w+=$", f.read(), re.MULTILINE) is not None
+
+
 def file_version():
     """The program's file version as the build wrote it into common/version.h ("1.5.0.88")."""
     with open(os.path.join(BUILD_DIR, "generated", "common", "version.h")) as f:

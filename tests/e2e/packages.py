@@ -127,10 +127,27 @@ def signing_key(name="current"):
     return os.path.join(harness.BUILD_DIR, "signing", name, "package-key.pem")
 
 
-def sign_package(path, key="current"):
-    """Signs the package in place with scripts/sign-package; returns |path|."""
+def product_version():
+    """The product version the build wrote into common/version.h: the oldest package version the
+    test program accepts."""
+    import harness
+    import re
+    with open(os.path.join(harness.BUILD_DIR, "generated", "common", "version.h")) as file:
+        return re.search(r'#define QV_PRODUCT_VERSION_TEXT "([^"]+)"', file.read()).group(1)
+
+
+def sign_package(path, key="current", build=None, version=None, signed_at=None):
+    """Signs the package in place with scripts/sign-package; returns |path|. The build is the
+    address's folder (x86 or x64), else x86, the build Wine's default Windows 7 gets; the version
+    is the product version."""
     import subprocess
-    subprocess.run([SIGN_PACKAGE, signing_key(key), path], check=True, stdout=subprocess.DEVNULL)
+    if build is None:
+        folder = os.path.basename(os.path.dirname(os.path.abspath(path)))
+        build = folder if folder in ("x86", "x64") else "x86"
+    command = [SIGN_PACKAGE, "--build", build, "--version", version or product_version()]
+    if signed_at is not None:
+        command += ["--signed-at", str(signed_at)]
+    subprocess.run(command + [signing_key(key), path], check=True, stdout=subprocess.DEVNULL)
     return path
 
 

@@ -11,6 +11,7 @@ import unittest
 import harness
 
 VERSION = "QuorVel Installer version " + harness.file_version()
+VERSION_OUTPUT = [VERSION] + ([harness.UNSIGNED_TEST_PROGRAM] if harness.installer_is_unsigned() else [])
 NOTICE = "QuorVel Software Inc. All rights reserved."
 HELP = [
     NOTICE,
@@ -84,7 +85,7 @@ class CommandLineTest(harness.WineTestCase):
         for args in VERSION_CASES:
             with self.subTest(args=args):
                 run = self.run_installer(args)
-                self.assertOutput(run, crlf([VERSION]), harness.EXIT_SUCCESS)
+                self.assertOutput(run, crlf(VERSION_OUTPUT), harness.EXIT_SUCCESS)
                 self.assertLog([], args)
 
     def test_help_prints_the_option_table_and_nothing_else_happens(self):
@@ -112,7 +113,7 @@ class CommandLineTest(harness.WineTestCase):
         with tempfile.TemporaryFile() as out:
             run = self.run_installer(["--version"], stdout=out)
             out.seek(0)
-            self.assertEqual(crlf([VERSION]), out.read())
+            self.assertEqual(crlf(VERSION_OUTPUT), out.read())
             self.assertEqual(harness.EXIT_SUCCESS, run.returncode)
 
     def test_output_thrown_away_to_the_null_device_counts_as_redirected(self):

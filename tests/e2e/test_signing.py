@@ -14,7 +14,7 @@ import zipfile
 import harness
 import packages
 from server import PackageServer
-from test_pipeline import STANDINS, PORT, WindowWatch, log_entries, work_folder
+from test_pipeline import STANDINS, PORT, WindowWatch, log_entries, set_windows_version, work_folder
 
 UNCHECKED_INSTALLER = os.path.join(harness.BUILD_DIR, "tests", "e2e", "QuorVelSetupUncheckedTest.exe")
 CODESIGN = os.path.join(harness.BUILD_DIR, "signing", "codesign")
@@ -66,11 +66,11 @@ class SigningTest(harness.WineTestCase):
             if change:
                 change(path)
 
-    def run_silent(self, program=harness.TEST_INSTALLER):
+    def run_silent(self, program=harness.TEST_INSTALLER, args=()):
         copy = os.path.join(self.folder, os.path.basename(program))
         shutil.copy(program, copy)
         with PackageServer(self.site, PORT) as server:
-            run = harness.run_program(copy, ["-s"], timeout=90)
+            run = harness.run_program(copy, ["-s", *args], timeout=90)
             requests = server.requests()
         return run, run.stdout.decode("utf-8"), requests
 
@@ -89,7 +89,10 @@ class SigningTest(harness.WineTestCase):
                 self.assertExit(harness.EXIT_SUCCESS, run.returncode)
                 notes = [m for level, m in log_entries() if level == "Note"]
                 self.assertIn("Checking the package signature", notes)
-                self.assertTrue(any(m.startswith("The package signature is valid (key ") for m in notes), notes)
+                valid = [m for m in notes if m.startswith("The package signature is valid (key ")]
+                self.assertEqual(1, len(valid), notes)
+                self.assertRegex(valid[0], r"; version 10\.22\.0\.0 for the 32-bit build, signed "
+                                           r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC\)$")
                 self.assertLess(notes.index("Checking the package signature"),
                                 [i for i, m in enumerate(notes) if m.startswith("Unzipping to ")][0])
                 self.assertEqual(["vcredist", "Installer"], self.started_roles())
@@ -122,6 +125,36 @@ class SigningTest(harness.WineTestCase):
                                  "the package must be deleted and nothing unpacked")
                 shutil.rmtree(self.folder)
 
+    def test_a_package_for_the_other_build_or_an_older_version_is_refused(self):
+        """What a mirror could serve instead: authentic packages that are not the ones asked for."""
+        disk = os.path.join(self.folder, "disk", "Installer.zip")
+        cases = [
+            ("the 32-bit package at the 64-bit address", "win10", {"build": "x86"}, [],
+             "the package is signed for the 32-bit build, but this installation needs the 64-bit build"),
+            ("a rollback to an older version", None, {"version": "10.21.9.9"}, [],
+             "the package's version 10.21.9.9 is older than 10.22.0.0, the oldest this program accepts"),
+            ("the 64-bit package as --package", None, {"build": "x64"}, ["--package", disk],
+             "the package is signed for the 64-bit build, but this installation needs the 32-bit build"),
+        ]
+        try:
+            for what, windows, signed_as, args, reason in cases:
+                with self.subTest(what):
+                    os.makedirs(self.folder, exist_ok=True)
+                    self.publish(lambda path: packages.sign_package(path, **signed_as))
+                    os.makedirs(os.path.dirname(disk), exist_ok=True)
+                    packages.StandinPackage(STANDINS, self.records).write(disk)
+                    packages.sign_package(disk, **signed_as)
+                    set_windows_version(windows)
+                    run, out, _ = self.run_silent(args=args)
+                    self.assertExit(harness.EXIT_INSTALL_FAILURE, run.returncode)
+                    self.assertTrue(out.endswith("\r\n" + NOT_AUTHENTIC + "\r\n"), f"standard output: {out!r}")
+                    errors = [m for level, m in log_entries() if level == "Eerror"]
+                    self.assertTrue(any(m.startswith(CHECK_FAILED + reason) for m in errors), errors)
+                    self.assertEqual([], self.started_roles(), "a setup program was started")
+                    shutil.rmtree(self.folder)
+        finally:
+            set_windows_version(None)
+
     def test_an_interactive_run_shows_the_failure_in_its_error_box(self):
         self.publish(unsign)
         copy = os.path.join(self.folder, "QuorVelSetupTest.exe")
@@ -147,6 +180,9 @@ class SigningTest(harness.WineTestCase):
         self.assertIn(("Warning", NOT_CHECKED), entries)
         self.assertNotIn(("Note", "Checking the package signature"), entries)
         self.assertEqual(["vcredist", "Installer"], self.started_roles())
+        version = harness.run_program(UNCHECKED_INSTALLER, ["--version"], timeout=60)
+        self.assertEqual(f"\r\nQuorVel Installer version {harness.file_version()}\r\n{harness.UNSIGNED_TEST_PROGRAM}\r\n",
+                         version.stdout.decode("utf-8"), "the console's empty line, the version, the warning")
 
 
 class AuthenticodeTest(harness.WineTestCase):
@@ -162,6 +198,7 @@ class AuthenticodeTest(harness.WineTestCase):
         run = harness.run_program(harness.TEST_INSTALLER, ["--version"], timeout=60)
         self.assertEqual(0, run.returncode)
         self.assertIn(b"QuorVel Installer version", run.stdout)
+        self.assertNotIn(harness.UNSIGNED_TEST_PROGRAM.encode(), run.stdout)
 
         with tempfile.TemporaryDirectory() as folder:
             changed = os.path.join(folder, "changed.exe")

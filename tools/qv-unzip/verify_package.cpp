@@ -61,9 +61,12 @@ int VerifyPackageFile(const std::string& keyPath, const std::string& packagePath
         std::cerr << "qv-unzip: cannot open " << packagePath << '\n';
         return 1;
     }
-    const PackageVerification result = VerifyPackage(package, {*key}, *MakeSignatureCrypto(), {});
+    // Any build and any version: the tool tells the release engineer what the package says.
+    const PackageVerification result =
+        VerifyPackage(package, {*key}, PackageRequirements{}, *MakeSignatureCrypto(), {});
     if (result.verdict == PackageVerdict::Authentic) {
-        std::cout << packagePath << ": authentic, signed with " << result.reason << '\n';
+        std::cout << packagePath << ": authentic, signed with " << result.reason << ", "
+                  << DescribeSignedHeader(result.block) << '\n';
         return 0;
     }
     std::cout << packagePath << ": NOT authentic: " << result.reason << '\n';

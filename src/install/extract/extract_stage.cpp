@@ -20,7 +20,9 @@ constexpr char kNotAuthentic[] = "The downloaded package is not authentic.";
 // run; it is not downloaded again.
 bool CheckPackage(RunContext& run, unique_handle& held) {
     const CancelTest cancelRequested = [&run] { return run.Cancelled(); };
-    switch (CheckDownloadedPackage(run.packagePath, CompiledPackageKeys(), cancelRequested, held)) {
+    const PackageRequirements requirements =
+        ProgramPackageRequirements(run.choices.use32Bit ? PackageBuild::X86 : PackageBuild::X64);
+    switch (CheckDownloadedPackage(run.packagePath, CompiledPackageKeys(), requirements, cancelRequested, held)) {
         case PackageCheck::Authentic:
         case PackageCheck::Unchecked:
             return true;

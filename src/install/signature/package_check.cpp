@@ -8,7 +8,8 @@
 #include "install/signature/package_signature.h"
 
 PackageCheck CheckDownloadedPackage(const std::wstring& path, const std::vector<P256PublicPoint>& keys,
-                                    const std::function<bool()>& cancelled, unique_handle& held) {
+                                    const PackageRequirements& requirements, const std::function<bool()>& cancelled,
+                                    unique_handle& held) {
     held.reset();
     if (keys.empty()) {
         LogWarning("The package is not checked: this program was built without package keys");
@@ -26,10 +27,11 @@ PackageCheck CheckDownloadedPackage(const std::wstring& path, const std::vector<
 
     const std::unique_ptr<SignatureCrypto> crypto = MakeSignatureCrypto();
     HandleIstream bytes(package.get());
-    const PackageVerification verification = VerifyPackage(bytes, keys, *crypto, cancelled);
+    const PackageVerification verification = VerifyPackage(bytes, keys, requirements, *crypto, cancelled);
     switch (verification.verdict) {
         case PackageVerdict::Authentic:
-            Log(LogLevel::Note, "The package signature is valid (", verification.reason, ")");
+            Log(LogLevel::Note, "The package signature is valid (", verification.reason, "; ",
+                DescribeSignedHeader(verification.block), ")");
             held = std::move(package);
             return PackageCheck::Authentic;
         case PackageVerdict::Cancelled:

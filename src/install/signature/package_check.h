@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/unique_handle.h"
+#include "install/signature/package_requirements.h"
 #include "install/signature/signature_crypto.h"
 
 enum class PackageCheck {
@@ -16,8 +17,9 @@ enum class PackageCheck {
 };
 
 // Opens the package at |path| for reading with neither write nor delete sharing, and checks it
-// against |keys|. While |held| stays open nobody can change, rename or delete the file, so whoever
+// against |keys| and |requirements|. While |held| stays open nobody can change, rename or delete the file, so whoever
 // opens it by path for reading afterwards reads exactly the bytes that were checked.
 PackageCheck CheckDownloadedPackage(const std::wstring& path, const std::vector<P256PublicPoint>& keys,
-                                    const std::function<bool()>& cancelled, unique_handle& held);
+                                    const PackageRequirements& requirements, const std::function<bool()>& cancelled,
+                                    unique_handle& held);
 #endif

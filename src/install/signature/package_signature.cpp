@@ -7,27 +7,16 @@
 
 namespace {
 
-constexpr std::size_t kTagAt = 0;
-constexpr std::size_t kVersionAt = 4;
-constexpr std::size_t kAlgorithmAt = 5;
-constexpr std::size_t kKeyIdAt = 6;
-constexpr std::size_t kSignatureAt = 14;
-static_assert(kSignatureAt + sizeof(P256Signature) == kSignatureBlockSize);
-
 // The signed bytes are hashed in pieces of this size, with a cancel check after each.
 constexpr std::size_t kHashChunk = 1 << 20;
 
-PackageVerification NotAuthentic(std::string reason) { return {PackageVerdict::NotAuthentic, std::move(reason)}; }
+PackageVerification NotAuthentic(std::string reason) { return {PackageVerdict::NotAuthentic, std::move(reason), {}}; }
 
-template <typename Bytes>
-void CopyBytes(const std::string& from, std::size_t at, Bytes& to) {
-    std::copy_n(from.begin() + static_cast<std::ptrdiff_t>(at), to.size(), reinterpret_cast<char*>(to.data()));
-}
-
-// SHA-256 of the first |length| bytes of |package|; none when cancelled or failed (|failure| empty
-// when cancelled).
-std::optional<Sha256Digest> HashPrefix(std::istream& package, std::uint64_t length, SignatureCrypto& crypto,
-                                       const std::function<bool()>& cancelled, std::string& failure) {
+// SHA-256 of the first |length| bytes of |package| followed by |header|; none when cancelled or
+// failed (|failure| empty when cancelled).
+std::optional<Sha256Digest> HashSignedBytes(std::istream& package, std::uint64_t length, const std::string& header,
+                                            SignatureCrypto& crypto, const std::function<bool()>& cancelled,
+                                            std::string& failure) {
     const auto hash = crypto.StartSha256(failure);
     if (!hash) return std::nullopt;
     package.clear();
@@ -44,35 +33,13 @@ std::optional<Sha256Digest> HashPrefix(std::istream& package, std::uint64_t leng
         if (!hash->Update(chunk.data(), static_cast<std::size_t>(want), failure)) return std::nullopt;
         done += static_cast<std::uint64_t>(want);
     }
+    if (!hash->Update(header.data(), header.size(), failure)) return std::nullopt;
     Sha256Digest digest{};
     if (!hash->Finish(digest, failure)) return std::nullopt;
     return digest;
 }
 
 }  // namespace
-
-std::optional<SignatureBlock> ParseSignatureBlock(const std::string& comment, std::string& failure) {
-    if (comment.empty()) {
-        failure = "the package carries no signature (its archive comment is empty)";
-        return std::nullopt;
-    }
-    if (comment.size() != kSignatureBlockSize ||
-        !std::equal(kSignatureTag, kSignatureTag + sizeof(kSignatureTag), comment.begin() + kTagAt)) {
-        failure = "the package carries no signature (its archive comment is not a signature block)";
-        return std::nullopt;
-    }
-    const auto version = static_cast<std::uint8_t>(comment[kVersionAt]);
-    const auto algorithm = static_cast<std::uint8_t>(comment[kAlgorithmAt]);
-    if (version != kSignatureFormatVersion || algorithm != kSignatureAlgorithmP256Sha256) {
-        failure = "the signature block has format " + std::to_string(version) + ", algorithm " +
-                  std::to_string(algorithm) + "; this program reads format 1, algorithm 1";
-        return std::nullopt;
-    }
-    SignatureBlock block;
-    CopyBytes(comment, kKeyIdAt, block.keyId);
-    CopyBytes(comment, kSignatureAt, block.signature);
-    return block;
-}
 
 std::optional<PackageKeyId> KeyIdOf(const P256PublicPoint& key, SignatureCrypto& crypto, std::string& failure) {
     const auto hash = crypto.StartSha256(failure);
@@ -83,18 +50,9 @@ std::optional<PackageKeyId> KeyIdOf(const P256PublicPoint& key, SignatureCrypto&
     return id;
 }
 
-std::string HexText(const std::uint8_t* bytes, std::size_t size) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    for (std::size_t i = 0; i < size; ++i) {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 15];
-    }
-    return text;
-}
-
 PackageVerification VerifyPackage(std::istream& package, const std::vector<P256PublicPoint>& keys,
-                                  SignatureCrypto& crypto, const std::function<bool()>& cancelled) {
+                                  const PackageRequirements& requirements, SignatureCrypto& crypto,
+                                  const std::function<bool()>& cancelled) {
     package.clear();
     package.seekg(0, std::ios::end);
     const std::streamoff size = package.fail() ? -1 : static_cast<std::streamoff>(package.tellg());
@@ -123,15 +81,19 @@ PackageVerification VerifyPackage(std::istream& package, const std::vector<P256P
     const std::string keyText = "key " + HexText(block->keyId.data(), block->keyId.size());
     if (!signer) return NotAuthentic("the package is signed with an unknown " + keyText);
 
-    const auto digest =
-        HashPrefix(package, static_cast<std::uint64_t>(size) - kSignatureBlockSize, crypto, cancelled, failure);
+    const std::string header = end->record.comment.substr(0, kSignedHeaderSize);
+    const auto digest = HashSignedBytes(package, static_cast<std::uint64_t>(size) - kSignatureBlockSize, header, crypto,
+                                        cancelled, failure);
     if (!digest) {
-        if (failure.empty()) return {PackageVerdict::Cancelled, {}};
+        if (failure.empty()) return {PackageVerdict::Cancelled, {}, {}};
         return NotAuthentic("the package could not be hashed: " + failure);
     }
     switch (crypto.VerifyP256(*signer, *digest, block->signature, failure)) {
-        case SignatureMatch::Valid:
-            return {PackageVerdict::Authentic, keyText};
+        case SignatureMatch::Valid: {
+            const std::string unmet = UnmetRequirement(*block, requirements);
+            if (!unmet.empty()) return NotAuthentic(unmet + " (signed with " + keyText + ")");
+            return {PackageVerdict::Authentic, keyText, *block};
+        }
         case SignatureMatch::Invalid:
             return NotAuthentic("the signature by " + keyText + " does not match the package's contents");
         case SignatureMatch::Failed:

@@ -5,14 +5,18 @@ scripts/sign-package:
     make_signed_packages.py SIGNING_DIR OUTDIR
 
 SIGNING_DIR holds the throwaway key pairs current/, next/ and unknown/ (package-key.pem). OUTDIR
-receives current.zip, next.zip, unknown.zip (the same package signed with each key), unsigned.zip
-and commented.zip (an ordinary archive comment instead of a signature).
+receives current.zip, next.zip, unknown.zip (the same package signed with each key, for the 64-bit
+build, version 10.22.0.0, at SIGNED_AT), unsigned.zip and commented.zip (an ordinary archive
+comment instead of a signature).
 """
 import os
 import shutil
 import subprocess
 import sys
 import zipfile
+
+# What every package here is signed as; the tests' requirements are set against these.
+BUILD, VERSION, SIGNED_AT = "x64", "10.22.0.0", 1765000000
 
 SIGN_PACKAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "scripts", "sign-package")
 
@@ -33,7 +37,8 @@ def main(signing_dir, out):
     for key in ("current", "next", "unknown"):
         signed = os.path.join(out, key + ".zip")
         shutil.copy(unsigned, signed)
-        subprocess.run([SIGN_PACKAGE, os.path.join(signing_dir, key, "package-key.pem"), signed],
+        subprocess.run([SIGN_PACKAGE, "--build", BUILD, "--version", VERSION, "--signed-at", str(SIGNED_AT),
+                        os.path.join(signing_dir, key, "package-key.pem"), signed],
                        check=True, stdout=subprocess.DEVNULL)
     return 0
 

@@ -40,7 +40,7 @@ protected:
 TEST_F(PackageCheckTest, AHeldAuthenticPackageCannotBeChangedButCanBeRead) {
     const std::wstring path = Copy("current.zip");
     unique_handle held;
-    ASSERT_EQ(PackageCheck::Authentic, CheckDownloadedPackage(path, CompiledPackageKeys(), {}, held));
+    ASSERT_EQ(PackageCheck::Authentic, CheckDownloadedPackage(path, CompiledPackageKeys(), {}, {}, held));
     ASSERT_TRUE(held);
 
     EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), OpenError(path, GENERIC_WRITE)) << "opened for writing";
@@ -64,7 +64,7 @@ TEST_F(PackageCheckTest, APackageSomebodyCanStillWriteToIsNotTrusted) {
                                            OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(writer);
     unique_handle held;
-    EXPECT_EQ(PackageCheck::NotAuthentic, CheckDownloadedPackage(path, CompiledPackageKeys(), {}, held));
+    EXPECT_EQ(PackageCheck::NotAuthentic, CheckDownloadedPackage(path, CompiledPackageKeys(), {}, {}, held));
     EXPECT_FALSE(held);
 }
 
@@ -72,7 +72,7 @@ TEST_F(PackageCheckTest, ACancelledCheckHoldsNothing) {
     const std::wstring path = Copy("current.zip");
     unique_handle held;
     EXPECT_EQ(PackageCheck::Cancelled, CheckDownloadedPackage(
-                                           path, CompiledPackageKeys(), [] { return true; }, held));
+                                           path, CompiledPackageKeys(), {}, [] { return true; }, held));
     EXPECT_FALSE(held);
     EXPECT_TRUE(DeleteFileW(path.c_str())) << "the package stayed locked";
 }
@@ -90,7 +90,7 @@ TEST_F(PackageCheckTest, ResultsForOtherPackagesAndWithoutKeys) {
         const std::wstring path = Copy(test.package);
         unique_handle held;
         const auto keys = test.withKeys ? CompiledPackageKeys() : std::vector<P256PublicPoint>{};
-        EXPECT_EQ(test.expected, CheckDownloadedPackage(path, keys, {}, held));
+        EXPECT_EQ(test.expected, CheckDownloadedPackage(path, keys, {}, {}, held));
         EXPECT_FALSE(held);
         EXPECT_TRUE(DeleteFileW(path.c_str())) << "the package stayed locked";
     }

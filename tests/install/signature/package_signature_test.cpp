@@ -43,10 +43,19 @@ std::size_t FirstEntryDataAt(const std::string& bytes) { return 30 + ReadU16(byt
 
 void FlipBit(std::string& bytes, std::size_t at) { bytes[at] = static_cast<char>(bytes[at] ^ 0x10); }
 
-PackageVerification Verify(const std::string& bytes, const std::function<bool()>& cancelled = {}) {
+// What make_signed_packages.py signs every package as: the 64-bit build, version 10.22.0.0, at
+// this time.
+constexpr std::uint64_t kSignedAt = 1765000000;
+const PackageRequirements kMet{PackageBuild::X64, {10, 22, 0, 0}, kSignedAt};
+
+PackageVerification Verify(const std::string& bytes, const PackageRequirements& requirements = kMet,
+                           const std::function<bool()>& cancelled = {}) {
     std::istringstream package(bytes);
-    return VerifyPackage(package, CompiledPackageKeys(), *MakeSignatureCrypto(), cancelled);
+    return VerifyPackage(package, CompiledPackageKeys(), requirements, *MakeSignatureCrypto(), cancelled);
 }
+
+// The block's first byte: the signature block is the last kSignatureBlockSize bytes.
+std::size_t BlockAt(const std::string& bytes) { return bytes.size() - kSignatureBlockSize; }
 
 std::string KeyIdText(std::size_t index) {
     std::string failure;
@@ -60,6 +69,7 @@ struct Case {
     std::function<void(std::string&)> change;
     PackageVerdict verdict;
     std::string reason;  // a part of the reason
+    PackageRequirements requirements = kMet;
 };
 
 TEST(PackageSignature, AcceptsOnlyTheUnchangedPackageSignedByAConfiguredKey) {
@@ -67,8 +77,48 @@ TEST(PackageSignature, AcceptsOnlyTheUnchangedPackageSignedByAConfiguredKey) {
     const auto unchanged = [](std::string&) {};
     const std::string mismatch = "does not match the package's contents";
     const std::string noSignature = "carries no signature";
+    const std::string key0 = "(signed with key " + KeyIdText(0) + ")";
     const Case cases[] = {
         {"good signature", "current.zip", unchanged, PackageVerdict::Authentic, "key " + KeyIdText(0)},
+        {"either build accepted", "current.zip", unchanged, PackageVerdict::Authentic, "key ", {}},
+        {"the other build",
+         "current.zip",
+         unchanged,
+         PackageVerdict::NotAuthentic,
+         "the package is signed for the 64-bit build, but this installation needs the 32-bit build " + key0,
+         {PackageBuild::X86, {10, 22, 0, 0}, {}}},
+        {"a version below the minimum",
+         "current.zip",
+         unchanged,
+         PackageVerdict::NotAuthentic,
+         "the package's version 10.22.0.0 is older than 10.22.0.1, the oldest this program accepts",
+         {PackageBuild::X64, {10, 22, 0, 1}, {}}},
+        {"minimum compared number by number",
+         "current.zip",
+         unchanged,
+         PackageVerdict::Authentic,
+         "key ",
+         {PackageBuild::X64, {10, 9, 65535, 65535}, {}}},
+        {"signed too long ago",
+         "current.zip",
+         unchanged,
+         PackageVerdict::NotAuthentic,
+         "the package was signed 2025-12-06 05:46:40 UTC, before 2025-12-06 05:46:41 UTC, the earliest",
+         {PackageBuild::X64, {}, kSignedAt + 1}},
+        {"format 1", "current.zip", [](std::string& b) { b[BlockAt(b) + 4] = 1; }, PackageVerdict::NotAuthentic,
+         "has format 1, which names neither the build nor the version"},
+        {"the header's version changed after signing", "current.zip", [](std::string& b) { b[BlockAt(b) + 8] = 23; },
+         PackageVerdict::NotAuthentic, mismatch},
+        {"the header's build changed after signing",
+         "current.zip",
+         [](std::string& b) { b[BlockAt(b) + 6] = 1; },
+         PackageVerdict::NotAuthentic,
+         mismatch,
+         {}},
+        {"the header's time changed after signing", "current.zip", [](std::string& b) { FlipBit(b, BlockAt(b) + 20); },
+         PackageVerdict::NotAuthentic, mismatch},
+        {"an unknown build", "current.zip", [](std::string& b) { b[BlockAt(b) + 6] = 3; }, PackageVerdict::NotAuthentic,
+         "unknown build (3)"},
         {"signed by the other configured key", "next.zip", unchanged, PackageVerdict::Authentic, "key " + KeyIdText(1)},
         {"signed by an unknown key", "unknown.zip", unchanged, PackageVerdict::NotAuthentic, "unknown key"},
         {"no comment", "unsigned.zip", unchanged, PackageVerdict::NotAuthentic,
@@ -87,8 +137,8 @@ TEST(PackageSignature, AcceptsOnlyTheUnchangedPackageSignedByAConfiguredKey) {
          PackageVerdict::NotAuthentic, mismatch},
         {"a bit flipped in the key id", "current.zip", [](std::string& b) { FlipBit(b, b.size() - 64 - 8); },
          PackageVerdict::NotAuthentic, "unknown key"},
-        {"an unknown block format", "current.zip", [](std::string& b) { b[b.size() - 74] = 2; },
-         PackageVerdict::NotAuthentic, "format 2"},
+        {"an unknown block format", "current.zip", [](std::string& b) { b[BlockAt(b) + 4] = 3; },
+         PackageVerdict::NotAuthentic, "format 3, algorithm 1; this program reads format 2"},
         {"bytes appended", "current.zip", [](std::string& b) { b += "appended"; }, PackageVerdict::NotAuthentic,
          "(8 bytes follow it)"},
         {"a second end record with the signature appended", "current.zip",
@@ -106,7 +156,7 @@ TEST(PackageSignature, AcceptsOnlyTheUnchangedPackageSignedByAConfiguredKey) {
         std::string bytes = ReadPackage(test.package);
         ASSERT_FALSE(bytes.empty());
         test.change(bytes);
-        const PackageVerification seen = Verify(bytes);
+        const PackageVerification seen = Verify(bytes, test.requirements);
         EXPECT_EQ(static_cast<int>(test.verdict), static_cast<int>(seen.verdict)) << "reason: " << seen.reason;
         EXPECT_NE(std::string::npos, seen.reason.find(test.reason))
             << "expected the reason to hold \"" << test.reason << "\", seen \"" << seen.reason << "\"";
@@ -115,7 +165,7 @@ TEST(PackageSignature, AcceptsOnlyTheUnchangedPackageSignedByAConfiguredKey) {
 
 TEST(PackageSignature, AskedToCancelItStopsBeforeTheVerdict) {
     int asked = 0;
-    const PackageVerification seen = Verify(ReadPackage("current.zip"), [&asked] { return ++asked > 0; });
+    const PackageVerification seen = Verify(ReadPackage("current.zip"), kMet, [&asked] { return ++asked > 0; });
     EXPECT_EQ(static_cast<int>(PackageVerdict::Cancelled), static_cast<int>(seen.verdict));
     EXPECT_EQ(1, asked);
 }

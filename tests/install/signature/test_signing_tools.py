@@ -42,8 +42,9 @@ class SigningToolsTest(unittest.TestCase):
             archive.comment = comment
         return path
 
-    def sign(self, key, path):
-        return run(os.path.join(SCRIPTS, "sign-package"), self.keys[key] + ".pem", path)
+    def sign(self, key, path, *options):
+        options = options or ("--build", "x64", "--version", "10.22.0.0")
+        return run(os.path.join(SCRIPTS, "sign-package"), *options, self.keys[key] + ".pem", path)
 
     def verify(self, key, path):
         return run(QV_UNZIP, "--verify", self.keys[key] + ".pub.pem", path)
@@ -65,7 +66,71 @@ class SigningToolsTest(unittest.TestCase):
                 self.assertIn("NOT authentic: the package is signed with an unknown key", refused.stdout)
                 with zipfile.ZipFile(path) as archive:
                     self.assertIsNone(archive.testzip(), "the signed package is no longer a sound ZIP archive")
-                    self.assertEqual(78, len(archive.comment))
+                    self.assertEqual(95, len(archive.comment))
+
+    def test_the_signed_header_names_build_version_and_time(self):
+        path = self.package("header.zip")
+        cases = [(("--build", "x86", "--version", "10.22.3.4", "--signed-at", "1765000000"), 0,
+                  ", version 10.22.3.4 for the 32-bit build, signed 2025-12-06 05:46:40 UTC"),
+                 (("--build", "x64", "--version", "1.2.3.65535", "--signed-at", "0"), 0,
+                  ", version 1.2.3.65535 for the 64-bit build, signed 1970-01-01 00:00:00 UTC"),
+                 (("--version", "10.22.0.0"), 2, "the following arguments are required: --build"),
+                 (("--build", "x64"), 2, "the following arguments are required: --version"),
+                 (("--build", "arm64", "--version", "1.0.0.0"), 2, "invalid choice: 'arm64'"),
+                 (("--build", "x64", "--version", "10.22.0"), 2, "is not four numbers"),
+                 (("--build", "x64", "--version", "10.22.0.65536"), 2, "is not four numbers")]
+        for options, code, shown in cases:
+            with self.subTest(options=options):
+                signed = self.sign("a", path, *options)
+                self.assertEqual(code, signed.returncode, signed.stderr)
+                if code == 0:
+                    verified = self.verify("a", path)
+                    self.assertEqual(0, verified.returncode, verified.stdout)
+                    self.assertTrue(verified.stdout.rstrip().endswith(shown), verified.stdout)
+                else:
+                    self.assertIn(shown, signed.stderr)
+
+    def test_the_signer_and_the_reader_pick_the_same_end_record(self):
+        """Archives whose end record is hard to find: each is signed, verified by the installer's
+        own check and listed by its reader with the entry it really holds."""
+        def commented(comment):
+            return lambda path: self.package(os.path.basename(path), comment=comment)
+
+        def inner_archive(path):
+            inner = self.package("inner.zip")
+            with zipfile.ZipFile(inner, "a") as archive:
+                archive.writestr("decoy.txt", "the comment's archive")
+            return self.package(os.path.basename(path), comment=open(inner, "rb").read())
+
+        def stub_in_front(path):
+            data = open(self.package(os.path.basename(path)), "rb").read()
+            with open(path, "wb") as file:
+                file.write(b"MZ stub" * 100 + data)  # offsets not adjusted
+
+        def info_zip_zip64(path):
+            source = os.path.join(self.folder.name, "Installer.exe")
+            with open(source, "wb") as file:
+                file.write(b"MZ" + bytes(5000))
+            subprocess.run(["zip", "-q", "-j", "-fz", path, source], check=True)
+
+        cases = [("plain", commented(b"")),
+                 ("a comment with the end record signature and 16 bytes", commented(b"PK\x05\x06" + bytes(16))),
+                 ("a comment holding a whole second archive", inner_archive),
+                 ("a stub in front", stub_in_front),
+                 ("ZIP64 end records (zip -fz)", info_zip_zip64)]
+        for what, write in cases:
+            with self.subTest(what):
+                path = os.path.join(self.folder.name, "end-record.zip")
+                if os.path.exists(path):
+                    os.unlink(path)
+                write(path)
+                signed = self.sign("a", path)
+                self.assertEqual(0, signed.returncode, signed.stderr)
+                verified = self.verify("a", path)
+                self.assertEqual(0, verified.returncode, verified.stdout)
+                listed = run(QV_UNZIP, "-l", path)
+                self.assertEqual(0, listed.returncode, listed.stdout + listed.stderr)
+                self.assertIn("  Installer.exe\n1 entries\n", listed.stdout)
 
     def test_refusals_leave_the_file_alone(self):
         cases = [("not a ZIP archive", b"plain text, no archive\n" * 10, "not a ZIP archive"),
@@ -102,6 +167,16 @@ class SigningToolsTest(unittest.TestCase):
                 self.assertIn(message, made.stderr)
                 if code == 0:
                     self.assertEqual(len(files), open(output).read().count("P256PublicPoint{{"))
+
+    def test_a_windows_build_without_package_keys_is_refused_at_configure_time(self):
+        source = os.path.abspath(os.path.join(SCRIPTS, ".."))
+        with tempfile.TemporaryDirectory() as build:
+            configured = run("cmake", "-S", source, "-B", build, "-G", "Ninja",
+                             "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, "cmake", "mingw-i686.cmake"))
+        self.assertNotEqual(0, configured.returncode, configured.stdout)
+        message = " ".join(configured.stderr.split())
+        self.assertIn("QUORVEL_PACKAGE_KEYS is empty: QuorVelSetup.exe would install packages without checking", message)
+        self.assertIn("-DQUORVEL_ALLOW_UNSIGNED_PACKAGES=ON for a test program only", message)
 
     def test_qv_unzip_says_why_a_package_is_refused(self):
         path = self.package("changed.zip")
