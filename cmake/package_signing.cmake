@@ -2,8 +2,9 @@
 #
 # qv_add_package_keys(TARGET PEM_FILE...): an object library that defines CompiledPackageKeys()
 #   with the public keys of the files (none, one or two); link it into exactly one program.
-# qv_sign_program(TARGET PKCS12 PASSWORD_FILE TIMESTAMP_URL): signs the program after each link
-#   with osslsigncode (SHA-256, product name and address; a timestamp when the URL is not empty).
+# qv_sign_program(TARGET TIMESTAMP_URL SIGNER_OPTION...): signs the program after each link with
+#   scripts/sign-program (osslsigncode, SHA-256, product name and address; a timestamp when the
+#   URL is not empty). SIGNER_OPTION...: the token's or the PKCS#12 file's options of that script.
 # qv_make_throwaway_signing_material(DIR): at configure time, when missing, three package key
 #   pairs (DIR/current, DIR/next, DIR/unknown: package-key.pem, package-key.pub.pem) and a
 #   self-signed code-signing certificate (DIR/codesign: certificate.pem, certificate.p12,
@@ -24,18 +25,16 @@ function(qv_add_package_keys target)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src)
 endfunction()
 
-function(qv_sign_program target pkcs12 password_file timestamp_url)
+function(qv_sign_program target timestamp_url)
   find_program(QV_OSSLSIGNCODE osslsigncode REQUIRED)
+  set(signer ${ARGN})
   set(timestamp)
   if(NOT "${timestamp_url}" STREQUAL "")
-    set(timestamp -ts ${timestamp_url})
+    set(timestamp --timestamp ${timestamp_url})
   endif()
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${QV_OSSLSIGNCODE} sign -pkcs12 ${pkcs12} -readpass ${password_file} -h sha256
-      -n ${QV_PRODUCT_SIGN_NAME} -i ${QV_PRODUCT_SIGN_URL} ${timestamp}
-      -in $<TARGET_FILE:${target}> -out $<TARGET_FILE:${target}>.signed
-    COMMAND ${CMAKE_COMMAND} -E rename $<TARGET_FILE:${target}>.signed $<TARGET_FILE:${target}>
-    COMMAND chmod 755 $<TARGET_FILE:${target}>
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/sign-program ${signer} --name ${QV_PRODUCT_SIGN_NAME}
+      --url ${QV_PRODUCT_SIGN_URL} ${timestamp} $<TARGET_FILE:${target}>
     COMMENT "Signing ${target} (Authenticode, SHA-256)" VERBATIM)
 endfunction()
 
