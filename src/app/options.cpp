@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "install/download/proxy_choice.h"
 #include "ui/main_window.h"
 
 std::string VersionLine() { return std::string(kInstallerName) + " version " + kInstallerVersion; }
@@ -21,7 +22,9 @@ cxxopts::Options MakeOptionTable() {
             cxxopts::value<bool>(), "")("u,user", "License user login (usualy email).", cxxopts::value<std::string>(),
                                         "")("v,version", "Print installer version.", cxxopts::value<bool>(), "")(
         "l,log", "Write the installation log to PATH.", cxxopts::value<std::string>(), "PATH")(
-        "package", "Install from the package FILE, no download.", cxxopts::value<std::string>(), "FILE");
+        "package", "Install from the package FILE, no download.", cxxopts::value<std::string>(), "FILE")(
+        "proxy", "Download through the proxy URL (host:port), or direct for none.", cxxopts::value<std::string>(),
+        "URL");
     return table;
 }
 
@@ -53,6 +56,11 @@ CommandLineDecision DecideFromCommandLine(cxxopts::Options& table, const std::ve
             decision.silent = result.count("silent") > 0;
             if (result.count("log") > 0) decision.logPath = result["log"].as<std::string>();
             if (result.count("package") > 0) decision.packageFile = result["package"].as<std::string>();
+            if (result.count("proxy") > 0) {
+                decision.proxy = result["proxy"].as<std::string>();
+                if (const auto problem = ProxyOptionProblem(*decision.proxy))
+                    throw cxxopts::exceptions::parsing(*problem);
+            }
             for (const std::string& word : result.unmatched()) {
                 const SwitchMeaning meaning = SilentSwitchMeaning(word);
                 if (meaning == SwitchMeaning::Silent) decision.silent = true;

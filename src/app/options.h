@@ -2,6 +2,7 @@
 // The installer's command line: the option table, what each outcome of parsing means for the
 // run, and the lines that the information options print.
 #include <cxxopts.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,7 @@ std::string VersionLine();
 // The maker's name and legal notice.
 std::string NoticeLine();
 
-// The options in help order: help, x86, path, silent, user, version, then log and package.
+// The options in help order: help, x86, path, silent, user, version, then log, package and proxy.
 cxxopts::Options MakeOptionTable();
 
 enum class CommandLineAction {
@@ -36,10 +37,11 @@ struct CommandLineDecision {
     std::string errorMessage;  // Reject: the parse-error prefix and the parser's text
     bool use32Bit = false;
     bool silent = false;
-    std::string user;         // as given, may be empty
-    std::string installPath;  // enclosed in double quotes when given, else empty
-    std::string logPath;      // --log: where the installation log goes; empty for the default
-    std::string packageFile;  // --package: the package on disk to install; empty to download it
+    std::string user;                  // as given, may be empty
+    std::string installPath;           // enclosed in double quotes when given, else empty
+    std::string logPath;               // --log: where the installation log goes; empty for the default
+    std::string packageFile;           // --package: the package on disk to install; empty to download it
+    std::optional<std::string> proxy;  // --proxy: "direct" or the proxy's host:port
     // Words that are no option and no option's value, in order, except the silent switches of
     // other installers, which are taken (see SilentSwitchMeaning); each is logged as ignored.
     std::vector<std::string> ignoredWords;

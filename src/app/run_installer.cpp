@@ -53,6 +53,7 @@ int RunInstallation(CMainWindow& window, const CommandLineDecision& decision) {
     choices.installPath = decision.installPath;
     choices.silent = decision.silent;
     choices.packageFile = decision.packageFile;
+    choices.proxy = decision.proxy;
     choices.tag = WideToUtf8(GetFileNameTag());
     window.SetChoices(choices);
     if (choices.silent) {

@@ -3,6 +3,7 @@
 // seam that a test can replace. The pipeline fills the real ones in; a test puts its own in their
 // place before a stage runs.
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -15,6 +16,9 @@ struct AttemptOutcome {
     Kind kind = Kind::Permanent;
     std::string reason;                              // why it failed, for the log
     std::optional<std::chrono::seconds> retryAfter;  // the server's wish, if any
+    // A transient failure that kept more of the package for the next attempt than there was
+    // before it: it does not use up one of the tries.
+    bool keptProgress = false;
 };
 
 // The download's pauses and limits. The real values are the defaults; only the test copy of the
@@ -22,6 +26,13 @@ struct AttemptOutcome {
 struct DownloadTiming {
     std::chrono::milliseconds firstRetryDelay{std::chrono::seconds(2)};  // doubled for each failure
     std::chrono::milliseconds stallLimit{kStallLimit};                   // no byte for this long fails
+};
+
+// What a download attempt's file holds of the package, for the next attempt.
+struct ResumePoint {
+    std::uint64_t bytes = 0;  // the package's first bytes, in the file
+    std::string validator;    // the first answer's strong ETag, else its Last-Modified
+    bool Usable() const { return bytes > 0 && !validator.empty(); }
 };
 
 #ifdef _WIN32
@@ -39,12 +50,15 @@ struct TransferRequest {
     HWND window = nullptr;  // receives WM_INSTALL_PROGRESS (bytes so far, bytes in all)
     const CancelSignal* cancel = nullptr;
     std::chrono::milliseconds stallLimit = kStallLimit;
+    std::optional<std::string> proxy;  // the --proxy option ("direct" for none)
+    ResumePoint resume;                // what the attempt before kept in its file
 };
 
 struct TransferResult {
     AttemptOutcome outcome;   // the kind, the reason for the log, the server's Retry-After
     std::string failure;      // for the user: "Downloading install files failed with error ..."
     unsigned long error = 0;  // the system or network error in |failure|
+    ResumePoint kept;         // what this attempt's file holds for the next one, when it failed
 };
 
 using PackageTransferFunction = std::function<TransferResult(const TransferRequest&)>;

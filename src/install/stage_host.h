@@ -5,6 +5,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 // Indices into the translated lines.
@@ -22,10 +23,11 @@ enum TextIndex : size_t {
 struct RunChoices {
     bool silent = false;
     bool use32Bit = false;
-    std::string user;         // UTF-8, may be empty
-    std::string installPath;  // UTF-8, already enclosed in double quotes, or empty
-    std::string packageFile;  // UTF-8: the package on disk to install instead of downloading one
-    std::string tag;          // UTF-8: the tag of the program's file name, read once at start-up
+    std::string user;                  // UTF-8, may be empty
+    std::string installPath;           // UTF-8, already enclosed in double quotes, or empty
+    std::string packageFile;           // UTF-8: the package on disk to install instead of downloading one
+    std::string tag;                   // UTF-8: the tag of the program's file name, read once at start-up
+    std::optional<std::string> proxy;  // the --proxy option: "direct" or host:port
 };
 
 class StageHost {

@@ -31,6 +31,8 @@ HELP = [
     "  -v, --version       Print installer version.",
     "  -l, --log PATH      Write the installation log to PATH.",
     "      --package FILE  Install from the package FILE, no download.",
+    "      --proxy URL     Download through the proxy URL (host:port), or direct ",
+    "                      for none.",
     "  /S /q /qn /quiet /silent /verysilent as -s; /norestart is accepted.",
     "",
 ]
@@ -59,6 +61,8 @@ REJECTED_CASES = [
     (["-sz"], "Option 'z' does not exist"),
     (["--version", "--foo"], "Option 'foo' does not exist"),  # the parser's verdict comes first
     (["-h", "--x86=maybe"], "Argument 'maybe' failed to parse"),
+    (["--proxy", "socks5://p:1080"], "--proxy socks5://p:1080: a proxy is reached over http (http://HOST:PORT)"),
+    (["-s", "--proxy", "nowhere"], "--proxy nowhere: expected HOST:PORT, http://HOST:PORT or direct"),
 ]
 
 

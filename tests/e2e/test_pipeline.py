@@ -236,15 +236,19 @@ class PipelineTest(harness.WineTestCase):
         self.assertNotIn("stand-in", out, "a setup program wrote into the installer's console")
 
         entries = log_entries()
-        notes = [message for level, message in entries if level == "Note"]
+        # The time of signing is the package's own.
+        notes = [re.sub(r", signed \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC\)$", ", signed TIME)", message)
+                 for level, message in entries if level == "Note"]
         self.assertEqual([], [e for e in entries if e[0] != "Note"], f"log: {entries}")
         self.assertEqual([
             "Online installation started",
             "Installing 32 bit app build",
             "Downloading install files to: " + run_folder + "\\Installer.zip",
+            "Connecting through no proxy (from no proxy setting)",
             "Downloading finished",
             "Checking the package signature",
-            f"The package signature is valid (key {packages.key_id('current')})",
+            f"The package signature is valid (key {packages.key_id('current')}; version {packages.product_version()} "
+            "for the 32-bit build, signed TIME)",
             "Unzipping to " + extraction,
             "Unzipping 3 entries",
             "Extracting standin.cfg",

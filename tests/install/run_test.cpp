@@ -78,8 +78,11 @@ struct ScriptedAttempts {
 };
 
 AttemptOutcome Outcome(Kind kind, std::optional<std::chrono::seconds> retryAfter = {}) {
-    return AttemptOutcome{kind, "reason", retryAfter};
+    return AttemptOutcome{kind, "reason", retryAfter, false};
 }
+
+// A break after which more of the package is kept than before.
+AttemptOutcome Progress() { return AttemptOutcome{Kind::Transient, "cut", {}, true}; }
 
 TEST(RunWithRetries, TransientFailuresAreTriedFourTimesInAll) {
     const struct {
@@ -102,6 +105,17 @@ TEST(RunWithRetries, TransientFailuresAreTriedFourTimesInAll) {
          Kind::Transient,
          4,
          {2000, 4000, 8000}},
+        {"breaks that keep progress do not use up the tries",
+         {Progress(), Progress(), Progress(), Progress(), Progress(), Outcome(Kind::Succeeded)},
+         Kind::Succeeded,
+         6,
+         {2000, 2000, 2000, 2000, 2000}},
+        {"only failures without progress count",
+         {Outcome(Kind::Transient), Progress(), Outcome(Kind::Transient), Progress(), Outcome(Kind::Transient),
+          Outcome(Kind::Transient)},
+         Kind::Transient,
+         6,
+         {2000, 2000, 4000, 2000, 8000}},
         {"busy with Retry-After, then 404",
          {Outcome(Kind::Transient, 1s), Outcome(Kind::Permanent)},
          Kind::Permanent,

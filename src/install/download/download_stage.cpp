@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "common/log.h"
@@ -43,26 +45,37 @@ void DownloadStage(RunContext& run) {
     request.window = run.window;
     request.cancel = &run.cancel;
     request.stallLimit = run.timing.stallLimit;
+    request.proxy = run.choices.proxy;
     Log(LogLevel::Note, "Downloading install files to: ", WideToUtf8(request.file));
 
     std::string failure;
     unsigned long failureError = 0;
+    int countedFailures = 0;     // failures that used up a try (see RunWithRetries)
+    std::uint64_t mostKept = 0;  // the most of the package any attempt kept so far
     const auto attempt = [&](int number) {
         if (number > 1) {
             // The status line and the progress bar start again with the new attempt.
             run.Post(WM_DOWNLOAD_RETRY);
-            PostProgress(run.window, 0, 1);
+            PostProgress(run.window, request.resume.Usable() ? request.resume.bytes : 0, 1);
         }
         request.attempt = number;
         TransferResult result = run.seams.transfer(request);
-        if (result.outcome.kind == AttemptOutcome::Kind::Transient ||
-            result.outcome.kind == AttemptOutcome::Kind::Permanent) {
+        AttemptOutcome outcome = result.outcome;
+        if (outcome.kind == AttemptOutcome::Kind::Transient || outcome.kind == AttemptOutcome::Kind::Permanent) {
             failure = result.failure;
             failureError = result.error;
-            Log(LogLevel::Warning, "Download attempt ", static_cast<unsigned>(number), " of ",
-                static_cast<unsigned>(kMaxDownloadAttempts), " failed: ", result.outcome.reason);
+            outcome.keptProgress =
+                outcome.kind == AttemptOutcome::Kind::Transient && result.kept.Usable() && result.kept.bytes > mostKept;
+            Log(LogLevel::Warning, "Download attempt ", static_cast<unsigned>(countedFailures + 1), " of ",
+                static_cast<unsigned>(kMaxDownloadAttempts), " failed: ", outcome.reason,
+                outcome.keptProgress ? " (" + std::to_string(result.kept.bytes) +
+                                           " bytes are kept for the next attempt, so this one does not count)"
+                                     : std::string());
+            if (!outcome.keptProgress) ++countedFailures;
         }
-        return result.outcome;
+        request.resume = result.kept.Usable() ? result.kept : ResumePoint{};
+        mostKept = std::max(mostKept, request.resume.bytes);
+        return outcome;
     };
     const auto retrying = [](int, const AttemptOutcome&, std::chrono::milliseconds delay) {
         Log(LogLevel::Note, "Trying the download again in ", Seconds(delay));

@@ -1,29 +1,27 @@
-// Which network errors pass, and the texts of WinINet's own codes.
+// Which network errors pass, and the texts of WinHTTP's own codes.
 #include "install/download/package_transfer.h"
 
 #include <windows.h>
-#include <wininet.h>
+#include <winhttp.h>
 
 #include "common/system_error_text.h"
 #include "common/system_library.h"
-#include "install/download/wininet.h"
+#include "install/download/winhttp.h"
 
 bool IsTransientNetworkError(DWORD error) {
     switch (error) {
-        case ERROR_INTERNET_TIMEOUT:
-        case ERROR_INTERNET_NAME_NOT_RESOLVED:
-        case ERROR_INTERNET_CANNOT_CONNECT:
-        case ERROR_INTERNET_CONNECTION_ABORTED:
-        case ERROR_INTERNET_CONNECTION_RESET:
-        case ERROR_INTERNET_FORCE_RETRY:
-        case ERROR_HTTP_INVALID_SERVER_RESPONSE:
-        case ERROR_INTERNET_SERVER_UNREACHABLE:
-        case ERROR_INTERNET_PROXY_SERVER_UNREACHABLE:
+        case ERROR_WINHTTP_TIMEOUT:
+        case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+        case ERROR_WINHTTP_CANNOT_CONNECT:
+        case ERROR_WINHTTP_CONNECTION_ERROR:
+        case ERROR_WINHTTP_RESEND_REQUEST:
+        case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
         case ERROR_CONNECTION_REFUSED:
         case ERROR_CONNECTION_ABORTED:
         case ERROR_NETNAME_DELETED:
         case WSAECONNRESET:
         case WSAECONNREFUSED:
+        case WSAECONNABORTED:
         case WSAETIMEDOUT:
             return true;
         default:
@@ -31,10 +29,9 @@ bool IsTransientNetworkError(DWORD error) {
     }
 }
 
-// The system's text for |error|; WinINet's own codes have their texts in its DLL.
 std::string NetworkErrorText(DWORD error) {
-    if (error >= INTERNET_ERROR_BASE && error <= INTERNET_ERROR_LAST) {
-        const std::string text = ModuleMessageText(error, LoadSystemLibrary(L"wininet.dll"));
+    if (error >= WINHTTP_ERROR_BASE && error <= WINHTTP_ERROR_LAST) {
+        const std::string text = ModuleMessageText(error, LoadSystemLibrary(L"winhttp.dll"));
         if (!text.empty()) return text;
     }
     return SystemMessageText(error);

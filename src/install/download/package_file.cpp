@@ -27,8 +27,7 @@ void CopyPackageFile(RunContext& run) {
     const std::wstring source = Utf8ToWide(run.choices.packageFile);
     Log(LogLevel::Note, "Installing from the package file ", run.choices.packageFile, " (no download is made)");
     Log(LogLevel::Note, "Copying the package to: ", WideToUtf8(run.packagePath));
-    if (!CopyFileExW(source.c_str(), run.packagePath.c_str(), CopyProgress, &run, nullptr,
-                     COPY_FILE_FAIL_IF_EXISTS)) {
+    if (!CopyFileExW(source.c_str(), run.packagePath.c_str(), CopyProgress, &run, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
         const DWORD error = GetLastError();
         const std::string failure = SystemErrorText(("Reading the package file " + run.choices.packageFile).c_str());
         DeleteFileW(run.packagePath.c_str());

@@ -49,16 +49,20 @@ bool IsSchemeDowngrade(std::string_view from, std::string_view to) {
     return HasScheme(from, "https") && !HasScheme(to, "https");
 }
 
-bool ShouldRetry(const AttemptOutcome& outcome, int attempt) {
-    return outcome.kind == AttemptOutcome::Kind::Transient && attempt < kMaxDownloadAttempts;
+bool ShouldRetry(const AttemptOutcome& outcome, int countedFailures, int attempts) {
+    return outcome.kind == AttemptOutcome::Kind::Transient && countedFailures < kMaxDownloadAttempts &&
+           attempts < kMostDownloadAttempts;
 }
 
 AttemptOutcome RunWithRetries(const AttemptFunction& attempt, const PauseFunction& pause, const RetryNotice& retrying,
                               std::chrono::milliseconds firstDelay) {
+    int countedFailures = 0;
     for (int number = 1;; ++number) {
         AttemptOutcome outcome = attempt(number);
-        if (!ShouldRetry(outcome, number)) return outcome;
-        const std::chrono::milliseconds delay = RetryDelay(number, outcome.retryAfter, firstDelay);
+        if (!outcome.keptProgress) ++countedFailures;
+        if (!ShouldRetry(outcome, countedFailures, number)) return outcome;
+        const std::chrono::milliseconds delay =
+            RetryDelay(outcome.keptProgress ? 1 : countedFailures, outcome.retryAfter, firstDelay);
         retrying(number, outcome, delay);
         if (!pause(delay)) return AttemptOutcome{AttemptOutcome::Kind::Cancelled, "cancelled while waiting", {}};
     }

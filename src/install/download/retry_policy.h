@@ -13,6 +13,9 @@
 #include "install/run_seams.h"
 
 inline constexpr int kMaxDownloadAttempts = 4;
+// Attempts that keep making progress (a link that breaks again and again) do not count against
+// kMaxDownloadAttempts; this many attempts in all end the download even so.
+inline constexpr int kMostDownloadAttempts = 1000;
 inline constexpr std::chrono::seconds kLongestRetryAfter{60};
 
 // 408, 429, 500, 502, 503 and 504.
@@ -32,13 +35,16 @@ std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view header);
 // new one is anything else. Scheme names compare without regard to case.
 bool IsSchemeDowngrade(std::string_view from, std::string_view to);
 
-// True when a failed attempt number |attempt| (counting from 1) is to be followed by another.
-bool ShouldRetry(const AttemptOutcome& outcome, int attempt);
+// True when a failed attempt is to be followed by another, after |countedFailures| failures that
+// count (those without kept progress, this one included) in |attempts| attempts.
+bool ShouldRetry(const AttemptOutcome& outcome, int countedFailures, int attempts);
 
 // Runs |attempt| (given its number, from 1) until it succeeds, is cancelled, fails for good or has
-// been made kMaxDownloadAttempts times. Before each further attempt |retrying| hears of the failed
-// one and |pause| waits the delay; a pause that answers false (cancelled meanwhile) ends the
-// attempts with a Cancelled outcome. Returns the last attempt's outcome.
+// failed kMaxDownloadAttempts times without keeping progress (or kMostDownloadAttempts attempts
+// were made). Before each further attempt |retrying| hears of the failed one and |pause| waits the
+// delay (after a failure that kept progress, the first delay); a pause that answers false
+// (cancelled meanwhile) ends the attempts with a Cancelled outcome. Returns the last attempt's
+// outcome.
 using AttemptFunction = std::function<AttemptOutcome(int attempt)>;
 using PauseFunction = std::function<bool(std::chrono::milliseconds delay)>;
 using RetryNotice =

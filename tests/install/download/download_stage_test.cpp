@@ -3,7 +3,7 @@
 #include "install/download/package_transfer.h"
 
 #include <gtest/gtest.h>
-#include <wininet.h>
+#include <winhttp.h>
 
 #include "common/text.h"
 
@@ -14,16 +14,19 @@ TEST(PackageTransfer, ConnectionFailuresAreTransientOthersAreNot) {
         DWORD error;
         bool transient;
     } cases[] = {
-        {ERROR_INTERNET_CANNOT_CONNECT, true},
-        {ERROR_INTERNET_CONNECTION_RESET, true},
-        {ERROR_INTERNET_CONNECTION_ABORTED, true},
-        {ERROR_INTERNET_NAME_NOT_RESOLVED, true},
-        {ERROR_INTERNET_TIMEOUT, true},
-        {ERROR_HTTP_INVALID_SERVER_RESPONSE, true},
-        {ERROR_INTERNET_INVALID_URL, false},
-        {ERROR_INTERNET_UNRECOGNIZED_SCHEME, false},
-        {ERROR_INTERNET_SEC_CERT_CN_INVALID, false},
-        {ERROR_INTERNET_SEC_CERT_DATE_INVALID, false},
+        {ERROR_WINHTTP_CANNOT_CONNECT, true},
+        {ERROR_WINHTTP_CONNECTION_ERROR, true},
+        {WSAECONNRESET, true},
+        {ERROR_WINHTTP_NAME_NOT_RESOLVED, true},
+        {ERROR_WINHTTP_TIMEOUT, true},
+        {ERROR_WINHTTP_INVALID_SERVER_RESPONSE, true},
+        {ERROR_WINHTTP_RESEND_REQUEST, true},
+        {ERROR_WINHTTP_INVALID_URL, false},
+        {ERROR_WINHTTP_UNRECOGNIZED_SCHEME, false},
+        {ERROR_WINHTTP_SECURE_CERT_CN_INVALID, false},
+        {ERROR_WINHTTP_SECURE_CERT_DATE_INVALID, false},
+        {ERROR_WINHTTP_SECURE_INVALID_CA, false},
+        {ERROR_WINHTTP_SECURE_FAILURE, false},
         {ERROR_ACCESS_DENIED, false},
         {ERROR_DISK_FULL, false},
     };
