@@ -27,6 +27,14 @@ constexpr char kRequestHeaders[] = "Cache-Control: no-cache\r\nPragma: no-cache\
 constexpr int kMostRedirects = 10;
 constexpr DWORD kRangeNotSatisfiable = 416;
 constexpr DWORD kReadSize = 1024 * 1024;
+// While the package streams in fast, reads ask for at least this much: a read waits until it has
+// all it asked for, and the stack reports what has arrived in small pieces (8 KiB under Wine).
+constexpr DWORD kStreamingRead = 128 * 1024;
+// A large read that took longer than this means the stream slowed down: back to what has arrived,
+// so that the stall watch and the progress bar keep seeing every byte.
+constexpr DWORD kSlowReadMs = 100;
+// This much waiting when asked means the data comes faster than we ask.
+constexpr DWORD kFastPiece = 4096;
 // Progress is posted at most this often (and once at the end).
 constexpr DWORD kProgressIntervalMs = 50;
 
@@ -71,7 +79,8 @@ private:
             if (IsRedirect(status)) {
                 const std::wstring next = ResolveLocation(url, QueryText(m_net, request, WINHTTP_QUERY_LOCATION));
                 if (next.empty() || redirects >= kMostRedirects) return RedirectFailure(status, failure);
-                if (IsSchemeDowngrade(WideToUtf8(m_attempt.url), WideToUtf8(next))) return Downgrade(next, failure);
+                // Each hop is checked against the one before: once on https, never back to http.
+                if (IsSchemeDowngrade(WideToUtf8(url), WideToUtf8(next))) return Downgrade(next, failure);
                 url = next;
                 continue;
             }
@@ -188,16 +197,20 @@ private:
     AttemptOutcome ReceiveInto(HANDLE file, HINTERNET request, std::uint64_t total, std::string& failure) {
         std::vector<char> buffer(kReadSize);
         DWORD lastPost = GetTickCount() - kProgressIntervalMs;
+        bool streaming = false;
         for (;;) {
             // Asking first what has arrived keeps a slow server's every byte visible to the stall
             // watch and the progress bar; a fast one fills the large buffer at once.
             DWORD available = 0;
             if (!m_net.queryDataAvailable(request, &available)) return BrokenConnection(GetLastError(), failure);
             if (available == 0) break;
+            const DWORD want = std::min(streaming ? std::max(available, kStreamingRead) : available, kReadSize);
+            const DWORD started = GetTickCount();
             DWORD read = 0;
-            if (!m_net.readData(request, buffer.data(), std::min(available, kReadSize), &read))
-                return BrokenConnection(GetLastError(), failure);
+            if (!m_net.readData(request, buffer.data(), want, &read)) return BrokenConnection(GetLastError(), failure);
             if (read == 0) break;
+            // A full piece arrived while we wrote the last one: the stream is fast.
+            streaming = streaming ? GetTickCount() - started < kSlowReadMs : available >= kFastPiece;
             m_attempt.stall.Arrived();
             if (m_attempt.stop.load()) return Failed(false, "stopped");
             DWORD written = 0;
