@@ -1,10 +1,13 @@
 """A root certificate trusted in the build's own Wine prefix, and there only, while a block runs.
 
-root_store.exe (built beside the tests) adds it to the local machine's "Root" system store, which
-Wine keeps in the prefix's registry (HKLM\\Software\\Microsoft\\SystemCertificates\\Root); the host's
-own certificate files and store are never touched. Leaving the block removes it and checks that it
-is gone. Should a run be killed before that, what stays behind is trust in a throwaway root whose key
-was deleted with the test's folder.
+root_store.exe (built beside the tests) adds it to the local machine's "Root" system store. Wine 8
+keeps that store under HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates in the
+prefix's registry: in each session, the first program that opens it brings in the host's CA file
+(those entries are not saved with the prefix), while a certificate a program adds is saved in the
+prefix's system.reg until it is removed. The host's own files and stores are never touched.
+Leaving the block removes the certificate and checks that it is gone. Should a run be killed
+before that, what stays behind is trust in a throwaway root whose key was deleted with the test's
+folder.
 """
 import os
 
