@@ -1,7 +1,16 @@
 """A local HTTP server that hands out test packages, in the ways a real server can behave.
 
 Run as a program (the tests start it as a child process and stop it by its pid):
-    server.py --port P --root DIR --mode MODE --requests FILE
+    server.py --port P --root DIR --mode MODE --requests FILE [--connections FILE] [--tls CERT.pem KEY.pem]
+
+With --tls it speaks HTTPS, in every mode, with that certificate (and the chain after it in the
+file) and key.
+
+A whole file is sent with a strong ETag (from its content) and its Last-Modified, and
+"Range: bytes=N-" is answered "206 Partial Content" with the rest of the file from byte N (416
+when N is past the end), unless an If-Range came that names neither of the two exactly: then the
+whole file comes with "200 OK". The modes that send a whole file with a length (normal, slow,
+cached and the later answers of the *first modes) honour Range this way, unless said otherwise.
 
 Modes:
     normal   files with Content-Length
@@ -22,18 +31,29 @@ Modes:
              Last-Modified, max-age), and "304 Not Modified" to every conditional request
     redirect every request is answered "302 Found" to --location (the same path appended)
     html     an HTML page with "200 OK" for every request
-Every request's path is appended to the requests file, one per line, before it is answered.
+    cutevery as normal, but the connection is cut after --piece bytes of body in each answer: a
+             client must resume with Range, --piece bytes a request, to get the whole file
+    norange  as normal, but Range is ignored: always "200 OK" with the whole file
+    etagchange  as normal, but the ETag is new in every answer and no Last-Modified is sent, as if
+             the file changed between any two requests: an If-Range never matches
+Every request's path is appended to the requests file, one per line, before it is answered, and
+every connection to the connections file ("plain", or "tls" and how its handshake ended).
 "Nothing listening" is simply the port without a server.
 """
 
 import argparse
+import email.utils
+import hashlib
 import http.server
 import os
+import re
 import socket
-import subprocess
+import ssl
 import sys
 import threading
 import time
+
+from listening_child import ListeningChild, announce_listening
 
 SLOW_PAUSE = 0.05
 
@@ -44,6 +64,24 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, format, *args):  # keep the test output clean
         pass
+
+    def handle(self):
+        if isinstance(self.connection, ssl.SSLSocket):
+            if not self._handshake():
+                return
+        else:
+            self.server.record_connection("plain")
+        super().handle()
+
+    def _handshake(self):
+        """The TLS handshake, in the connection's own thread, recorded with its outcome."""
+        try:
+            self.connection.do_handshake()
+        except (ssl.SSLError, OSError) as error:
+            self.server.record_connection(f"tls handshake failed: {getattr(error, 'reason', None) or error}")
+            return False
+        self.server.record_connection(f"tls handshake done: {self.connection.version()}")
+        return True
 
     def do_GET(self):
         with open(self.server.requests_file, "a", encoding="utf-8") as requests:
@@ -62,6 +100,9 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
         if mode == "404" or body is None:
             self._send_status_only(404)
             return
+        if mode in ("normal", "slow"):
+            _send_file(self, body, write=_write_slowly if mode == "slow" else _write_all)
+            return
         self.send_response(200)
         self.send_header("Content-Type", "application/zip")
         if mode in ("chunked", "slowchunked"):
@@ -73,13 +114,7 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
         if mode == "drop":
             self.send_header("Connection", "close")
         self.end_headers()
-        if mode == "slow":
-            piece = self.server.piece
-            for at in range(0, len(body), piece):
-                self.wfile.write(body[at:at + piece])
-                self.wfile.flush()
-                time.sleep(SLOW_PAUSE)
-        elif mode == "stall":
+        if mode == "stall":
             self.wfile.write(body[: len(body) // 2])
             self.wfile.flush()
             while not self.server.stopping:
@@ -89,13 +124,18 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             self.connection.shutdown(socket.SHUT_RDWR)
             self.close_connection = True
-        else:
-            self.wfile.write(body)
 
-    def _file_body(self):
+    def _file_path(self):
+        """The served file the request names, or None."""
         relative = self.path.split("?", 1)[0].lstrip("/")
         path = os.path.realpath(os.path.join(self.server.root, relative))
         if not path.startswith(self.server.root + os.sep) or not os.path.isfile(path):
+            return None
+        return path
+
+    def _file_body(self):
+        path = self._file_path()
+        if path is None:
             return None
         with open(path, "rb") as file:
             return file.read()
@@ -127,14 +167,85 @@ def _request_number(handler):
         return handler.server.count
 
 
-def _send_file(handler, body, extra_headers=()):
-    handler.send_response(200)
+# --- whole files and ranges ---------------------------------------------------------------------
+
+def _file_validators(handler, body):
+    """What a client can resume against: a strong ETag from the content, the file's Last-Modified."""
+    modified = email.utils.formatdate(os.path.getmtime(handler._file_path()), usegmt=True)
+    return [("ETag", '"%s"' % hashlib.sha256(body).hexdigest()[:24]), ("Last-Modified", modified)]
+
+
+def _requested_start(handler, size, validators):
+    """Where the answer starts: None for the whole file ("200 OK"), else the N of "Range: bytes=N-"
+    (N >= size cannot be answered). An If-Range is compared with the validators by exact text: a
+    weak ETag ("W/...") never matches, as a strong comparison demands."""
+    wanted = re.fullmatch(r"bytes=(\d+)-", handler.headers.get("Range", "").strip())
+    if_range = handler.headers.get("If-Range")
+    if not wanted or (if_range is not None and if_range.strip() not in [value for _, value in validators]):
+        return None
+    return int(wanted[1])
+
+
+def _write_all(handler, data):
+    handler.wfile.write(data)
+
+
+def _write_slowly(handler, data):
+    """--piece bytes at a time, with a pause after each (a cancel can land mid-transfer)."""
+    for at in range(0, len(data), handler.server.piece):
+        handler.wfile.write(data[at:at + handler.server.piece])
+        handler.wfile.flush()
+        time.sleep(SLOW_PAUSE)
+
+
+def _write_then_cut(handler, data):
+    """At most --piece bytes, then the connection is cut: the rest must be asked for again."""
+    handler.wfile.write(data[:handler.server.piece])
+    handler.wfile.flush()
+    if len(data) > handler.server.piece:
+        handler.connection.shutdown(socket.SHUT_RDWR)
+        handler.close_connection = True
+
+
+def _send_file(handler, body, extra_headers=(), validators=None, ranges=True, write=_write_all):
+    """The whole file, or with ranges the part a Range asks for, written by |write|."""
+    validators = _file_validators(handler, body) if validators is None else validators
+    start = _requested_start(handler, len(body), validators) if ranges else None
+    if start is not None and start >= len(body):
+        handler.send_response(416)
+        handler.send_header("Content-Range", f"bytes */{len(body)}")
+        handler.send_header("Content-Length", "0")
+        handler.end_headers()
+        return
+    handler.send_response(200 if start is None else 206)
     handler.send_header("Content-Type", "application/zip")
-    handler.send_header("Content-Length", str(len(body)))
-    for name, value in extra_headers:
+    handler.send_header("Content-Length", str(len(body) - (start or 0)))
+    if start is not None:
+        handler.send_header("Content-Range", f"bytes {start}-{len(body) - 1}/{len(body)}")
+    if ranges:
+        handler.send_header("Accept-Ranges", "bytes")
+    for name, value in [*validators, *extra_headers]:
         handler.send_header(name, value)
     handler.end_headers()
-    handler.wfile.write(body)
+    write(handler, body[start or 0:])
+
+
+def _answer_file(handler, **how):
+    """A mode that differs from normal only in how it sends the file (|how|: see _send_file)."""
+    body = handler._file_body()
+    if body is None:
+        handler._send_status_only(404)
+    else:
+        _send_file(handler, body, **how)
+
+
+def _answer_changing_etag(handler):
+    body = handler._file_body()
+    if body is None:
+        handler._send_status_only(404)
+    else:
+        etag = '"%s-%d"' % (hashlib.sha256(body).hexdigest()[:24], _request_number(handler))
+        _send_file(handler, body, validators=[("ETag", etag)])
 
 
 def _misbehave_first(handler, misbehave):
@@ -197,9 +308,9 @@ def _answer_cached(handler):
         handler.send_header("ETag", '"always-the-same"')
         handler.end_headers()
     else:
-        _send_file(handler, body, [("Cache-Control", "public, max-age=86400"), ("ETag", '"always-the-same"'),
-                                   ("Last-Modified", "Mon, 01 Jan 2024 00:00:00 GMT"),
-                                   ("Expires", "Fri, 01 Jan 2038 00:00:00 GMT")])
+        _send_file(handler, body, [("Cache-Control", "public, max-age=86400"),
+                                   ("Expires", "Fri, 01 Jan 2038 00:00:00 GMT")],
+                   validators=[("ETag", '"always-the-same"'), ("Last-Modified", "Mon, 01 Jan 2024 00:00:00 GMT")])
 
 
 def _answer_redirect(handler):
@@ -222,25 +333,32 @@ APPENDED_MODES = {"dropfirst": lambda handler: _misbehave_first(handler, _drop),
                   "closefirst": lambda handler: _misbehave_first(handler, _close_unanswered),
                   "busy": lambda handler: _misbehave_first(handler, _busy),
                   "stallfirst": lambda handler: _misbehave_first(handler, _stall),
-                  "cached": _answer_cached, "redirect": _answer_redirect, "html": _answer_html}
+                  "cached": _answer_cached, "redirect": _answer_redirect, "html": _answer_html,
+                  "cutevery": lambda handler: _answer_file(handler, write=_write_then_cut),
+                  "norange": lambda handler: _answer_file(handler, ranges=False),
+                  "etagchange": _answer_changing_etag}
 
 
 class PackageServer:
-    """The server as a child process of the test; stop() ends it by its pid."""
+    """The server as a child process of the test; stop() ends it by its pid. |tls| is (certificate,
+    key) for HTTPS."""
 
     def __init__(self, root, port, mode="normal", requests_file=None, piece=4096, times=0, retry_after=None,
-                 stall_seconds=20, location=None):
+                 stall_seconds=20, location=None, tls=None, connections_file=None):
         self.extra_args = ["--times", str(times), "--stall-seconds", str(stall_seconds)]
         if retry_after is not None:
             self.extra_args += ["--retry-after", str(retry_after)]
         if location is not None:
             self.extra_args += ["--location", location]
+        if tls is not None:
+            self.extra_args += ["--tls", *tls]
         self.root = root
         self.port = port
         self.mode = mode
         self.piece = piece
         self.requests_file = requests_file or os.path.join(root, "requests.txt")
-        self.process = None
+        self.connections_file = connections_file or self.requests_file + ".connections"
+        self.child = None
 
     def __enter__(self):
         self.start()
@@ -250,39 +368,49 @@ class PackageServer:
         self.stop()
 
     def start(self):
-        open(self.requests_file, "w").close()
-        self.process = subprocess.Popen(
+        for path in (self.requests_file, self.connections_file):
+            open(path, "w").close()
+        self.child = ListeningChild(
             [sys.executable, os.path.abspath(__file__), "--port", str(self.port), "--root", self.root,
-             "--mode", self.mode, "--requests", self.requests_file, "--piece", str(self.piece), *self.extra_args],
-            stdin=subprocess.DEVNULL)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            if self.process.poll() is not None:
-                raise RuntimeError(f"test server ended at start with code {self.process.returncode}"
-                                   f" (port {self.port} taken?)")
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=0.2).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        self.stop()
-        raise RuntimeError(f"test server did not listen on port {self.port}")
+             "--mode", self.mode, "--requests", self.requests_file, "--connections", self.connections_file,
+             "--piece", str(self.piece), *self.extra_args],
+            f"test server on port {self.port}")
+        self.child.start()
 
     def stop(self):
-        if self.process is None:
-            return
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        self.process = None
+        if self.child is not None:
+            self.child.stop()
+        self.child = None
 
     def requests(self):
-        with open(self.requests_file, encoding="utf-8") as requests:
-            return [line.strip() for line in requests if line.strip()]
+        return _lines(self.requests_file)
+
+    def connections(self):
+        return _lines(self.connections_file)
+
+
+def _lines(path):
+    with open(path, encoding="utf-8") as file:
+        return [line.strip() for line in file if line.strip()]
+
+
+class QuietServer(http.server.ThreadingHTTPServer):
+    """A client that hangs up or refuses the certificate is part of the tests, not an error."""
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        if not isinstance(sys.exc_info()[1], (ConnectionError, ssl.SSLError)):
+            super().handle_error(request, client_address)
+
+    def record_connection(self, outcome):
+        with open(self.connections_file, "a", encoding="utf-8") as connections:
+            connections.write(outcome + "\n")
+
+
+def tls_context(certificate, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(certificate, key)
+    return context
 
 
 def main():
@@ -292,17 +420,24 @@ def main():
     parser.add_argument("--mode", default="normal",
                         choices=["normal", "chunked", "slowchunked", "slow", "404", "drop", "stall", *APPENDED_MODES])
     parser.add_argument("--requests", required=True)
+    parser.add_argument("--connections", default=os.devnull)
     parser.add_argument("--piece", type=int, default=4096)
     parser.add_argument("--times", type=int, default=0)
     parser.add_argument("--retry-after", type=int, default=None)
     parser.add_argument("--stall-seconds", type=float, default=20)
     parser.add_argument("--location", default=None)
+    parser.add_argument("--tls", nargs=2, metavar=("CERT.pem", "KEY.pem"), default=None)
     options = parser.parse_args()
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", options.port), PackageHandler)
-    server.daemon_threads = True
+    server = QuietServer(("127.0.0.1", options.port), PackageHandler)
+    if options.tls:
+        # The handshake happens in each connection's thread (PackageHandler.handle), so a client
+        # that never completes one holds up nobody else.
+        server.socket = tls_context(*options.tls).wrap_socket(server.socket, server_side=True,
+                                                               do_handshake_on_connect=False)
     server.root = os.path.realpath(options.root)
     server.mode = options.mode
     server.requests_file = options.requests
+    server.connections_file = options.connections
     server.piece = max(1, options.piece)
     server.stopping = False
     server.times = options.times
@@ -311,6 +446,7 @@ def main():
     server.location = options.location
     server.count = 0
     server.count_lock = threading.Lock()
+    announce_listening()
     try:
         server.serve_forever()
     except KeyboardInterrupt:
