@@ -5,8 +5,8 @@ Run as a program (the tests start it as a child process and stop it by its pid):
     proxy.py --port P --mode MODE --requests FILE
 
 Modes:
-    forward  a request for an absolute http address ("GET http://host:port/path HTTP/1.1") is sent
-             on to that server with "Connection: close", and its answer is passed back byte for byte
+    forward  a request for an absolute http address ("GET http://host:port/path HTTP/1.1", or the
+             origin form with the server in Host, as Wine's WinHTTP sends it) is sent on to that server with "Connection: close", and its answer is passed back byte for byte
              as it comes; "CONNECT host:port" is answered "200 Connection established" and becomes a
              tunnel to host:port (an HTTPS client speaks TLS with the server through it)
     auth407  every request, CONNECT too, is answered "407 Proxy Authentication Required" with
@@ -98,6 +98,10 @@ class ProxyHandler(http.server.BaseHTTPRequestHandler):
 
     def _forward(self):
         target = urllib.parse.urlsplit(self.path)
+        if not target.scheme and self.path.startswith("/") and self.headers.get("Host"):
+            # Wine 8's WinHTTP sends a proxy the origin form ("GET /path", the server in Host)
+            # where Windows sends the absolute address; the proxy takes both.
+            target = urllib.parse.urlsplit("http://" + self.headers["Host"] + self.path)
         if target.scheme != "http" or not target.hostname:
             self._send_status_only(400)
             return

@@ -33,9 +33,11 @@ Modes:
     html     an HTML page with "200 OK" for every request
     cutevery as normal, but the connection is cut after --piece bytes of body in each answer: a
              client must resume with Range, --piece bytes a request, to get the whole file
-    norange  as normal, but Range is ignored: always "200 OK" with the whole file
+    norange  as normal, but Range is ignored: always "200 OK" with the whole file; the first --times
+             answers are cut after --piece bytes as in cutevery
     etagchange  as normal, but the ETag is new in every answer and no Last-Modified is sent, as if
-             the file changed between any two requests: an If-Range never matches
+             the file changed between any two requests: an If-Range never matches; the first
+             --times answers are cut after --piece bytes as in cutevery
 Every request's path is appended to the requests file, one per line, before it is answered, and
 every connection to the connections file ("plain", or "tls" and how its handshake ended).
 "Nothing listening" is simply the port without a server.
@@ -239,13 +241,19 @@ def _answer_file(handler, **how):
         _send_file(handler, body, **how)
 
 
+def _first_cut(handler, number):
+    """How answer |number| is written: cut after --piece bytes for the first --times answers."""
+    return _write_then_cut if number <= handler.server.times else _write_all
+
+
 def _answer_changing_etag(handler):
     body = handler._file_body()
     if body is None:
         handler._send_status_only(404)
     else:
-        etag = '"%s-%d"' % (hashlib.sha256(body).hexdigest()[:24], _request_number(handler))
-        _send_file(handler, body, validators=[("ETag", etag)])
+        number = _request_number(handler)
+        etag = '"%s-%d"' % (hashlib.sha256(body).hexdigest()[:24], number)
+        _send_file(handler, body, validators=[("ETag", etag)], write=_first_cut(handler, number))
 
 
 def _misbehave_first(handler, misbehave):
@@ -335,7 +343,8 @@ APPENDED_MODES = {"dropfirst": lambda handler: _misbehave_first(handler, _drop),
                   "stallfirst": lambda handler: _misbehave_first(handler, _stall),
                   "cached": _answer_cached, "redirect": _answer_redirect, "html": _answer_html,
                   "cutevery": lambda handler: _answer_file(handler, write=_write_then_cut),
-                  "norange": lambda handler: _answer_file(handler, ranges=False),
+                  "norange": lambda handler: _answer_file(handler, ranges=False,
+                                                          write=_first_cut(handler, _request_number(handler))),
                   "etagchange": _answer_changing_etag}
 
 

@@ -180,6 +180,67 @@ class NetworkTest(PipelineTest):
         records = packages.read_records(self.records)
         self.assertEqual([("start", "vcredist"), ("end", "vcredist")], [(r["kind"], r["role"]) for r in records])
 
+    # --- resuming and proxies ----------------------------------------------------------------
+
+    def test_a_broken_download_goes_on_where_it_broke_when_the_server_can(self):
+        size, piece = 24_000_000, 3_000_000  # more breaks than the four tries
+        self.publish(self.package().with_payload("payload.bin", size).write)
+        package_size = os.path.getsize(os.path.join(self.site, "x86", "Installer.zip"))
+        pieces = -(-package_size // piece)
+        cases = [  # mode, server options, attempts, resumes, fresh starts
+            ("cutevery", {"piece": piece}, pieces, pieces - 1, 0),
+            ("norange", {"piece": piece, "times": 1}, 2, 0, 1),
+            ("etagchange", {"piece": piece, "times": 1}, 2, 0, 1),
+        ]
+        for mode, options, attempts, resumes, fresh in cases:
+            with self.subTest(mode=mode):
+                with PackageServer(self.site, PORT, mode=mode, **options) as server:
+                    run, _ = self.run_silent(timeout=180)
+                    self.assertAttempts(server, attempts)
+                self.assertExit(harness.EXIT_SUCCESS, run)
+                notes = [m for level, m in log_entries() if level == "Note"]
+                self.assertEqual([f"Resuming the download at byte {piece * n}" for n in range(1, resumes + 1)],
+                                 [m for m in notes if m.startswith("Resuming")])
+                self.assertEqual(fresh, notes.count("The server sent the whole package again; the download starts over"))
+                kept = [w for w in self.warnings() if w.endswith("so this one does not count)")]
+                self.assertEqual(resumes + fresh, len(kept), self.warnings())
+                self.assertIn(f"The package signature is valid (key {packages.key_id()}",
+                              " ".join(notes), "the package arrived whole")
+                self.assertEqual(["vcredist", "Installer"], [s["role"] for s in self.starts()])
+                os.remove(self.records)
+
+    def test_the_proxy_option_is_used_and_a_sign_in_it_cannot_give_fails(self):
+        from proxy import ForwardProxy
+        self.publish(self.package().write)
+        proxy_port = free_port()
+        address = f"127.0.0.1:{proxy_port}"
+        cases = [  # proxy mode, --proxy, exit code, the log's proxy line, requests the proxy saw
+            ("forward", address, harness.EXIT_SUCCESS, f"the proxy {address} (from the --proxy option)",
+             [f"GET http://127.0.0.1:{PORT}/x86/Installer.zip"]),
+            ("forward", "direct", harness.EXIT_SUCCESS, "no proxy (from the --proxy option)", []),
+            ("auth407", f"http://{address}/", harness.EXIT_INSTALL_FAILURE,
+             f"the proxy {address} (from the --proxy option)", [f"GET http://127.0.0.1:{PORT}/x86/Installer.zip"]),
+        ]
+        for mode, option, code, line, seen in cases:
+            with self.subTest(mode=mode, proxy=option):
+                requests = os.path.join(self.folder, f"proxy-{mode}.txt")
+                with PackageServer(self.site, PORT), ForwardProxy(proxy_port, requests, mode=mode):
+                    run, out = self.run_silent(["--proxy", option])
+                self.assertExit(code, run)
+                self.assertLogHas("Note", "Connecting through " + line)
+                with open(requests, encoding="utf-8") as file:
+                    # Windows names the whole address, Wine's WinHTTP only the path (and the Host).
+                    self.assertEqual(seen, [re.sub(r"^GET /", f"GET http://127.0.0.1:{PORT}/", r.split("\t")[0])
+                                            for r in file.read().splitlines()])
+                if code == harness.EXIT_INSTALL_FAILURE:
+                    refusal = f"The proxy {address} requires a sign-in that this account does not have."
+                    self.assertTrue(any(refusal in m for level, m in log_entries() if level == "Eerror"), log_entries())
+                    self.assertEqual(1, len(self.warnings()), "a refused sign-in is not retried")
+                    self.assertNothingRun()
+                else:
+                    self.assertEqual(["vcredist", "Installer"], [s["role"] for s in self.starts()])
+                    os.remove(self.records)
+
     # --- texts ---------------------------------------------------------------------------------
 
     def test_log_and_output_are_utf8_in_every_language(self):

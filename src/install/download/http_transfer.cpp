@@ -61,8 +61,14 @@ private:
     AttemptOutcome Fetch(std::string& failure) {
         if (!m_net.Complete())
             return NetworkFailure(GetLastError(), "the system's HTTP functions are missing", failure);
-        if (!OpenSession()) return NetworkFailure(GetLastError(), "no HTTP session", failure);
-        m_proxies = ReadProxySources(m_session, m_attempt.proxy);
+        if (!OpenSession(ProxyChoice{})) return NetworkFailure(GetLastError(), "no HTTP session", failure);
+        // The proxy is chosen for the package's address; a redirect elsewhere keeps it, apart
+        // from the hosts its bypass list names.
+        const ProxyChoice proxy = ChooseProxy(ReadProxySources(m_session, m_attempt.proxy), WideToUtf8(m_attempt.url));
+        Log(LogLevel::Note, "Connecting through ", DescribeProxyChoice(proxy));
+        m_proxyAddress = proxy.proxy;
+        if (!proxy.proxy.empty() && !OpenSession(proxy))
+            return NetworkFailure(GetLastError(), "no HTTP session through the proxy", failure);
         std::wstring url = m_attempt.url;
         for (int redirects = 0;; ++redirects) {
             HINTERNET request = nullptr;
@@ -91,10 +97,15 @@ private:
         }
     }
 
-    bool OpenSession() {
+    // A session through |proxy| (none: direct); it takes the place of any session before.
+    bool OpenSession(const ProxyChoice& proxy) {
+        const std::wstring name = Utf8ToWide(proxy.proxy), bypass = Utf8ToWide(proxy.bypass);
         m_session = m_attempt.Adopt(
             Attempt::Slot::Session,
-            m_net.open(kAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+            name.empty()
+                ? m_net.open(kAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)
+                : m_net.open(kAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, name.c_str(),
+                             bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : bypass.c_str(), 0));
         if (!m_session) return false;
         // A backstop: the worker gives up on a silent transfer itself, but the thread should end too.
         const int limit = static_cast<int>(m_attempt.stall.Limit().count());
@@ -132,16 +143,6 @@ private:
         DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&m_attempt);
         m_net.setOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
         m_net.setStatusCallback(request, NoteCertificateProblems, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
-        m_proxy = ChooseProxy(m_proxies, WideToUtf8(url));
-        if (m_proxy.proxy != m_loggedProxy.proxy || m_proxy.source != m_loggedProxy.source || !m_proxyLogged) {
-            Log(LogLevel::Note, "Connecting through ", DescribeProxyChoice(m_proxy));
-            m_loggedProxy = m_proxy;
-            m_proxyLogged = true;
-        }
-        if (!ApplyProxy(request, m_proxy)) {
-            m_outcome = NetworkFailure(GetLastError(), "the proxy could not be set", failure);
-            return false;
-        }
         m_headers = Utf8ToWide(std::string(kRequestHeaders) + ResumeHeaders(m_attempt.resume));
         return true;
     }
@@ -289,9 +290,9 @@ private:
                          "the server closed the connection without an answer", failure);
     }
     AttemptOutcome ProxySignInFailure(std::string& failure) {
-        const std::string text = "The proxy " + m_proxy.proxy + " requires a sign-in that this account does not have.";
+        const std::string text = "The proxy " + m_proxyAddress + " requires a sign-in that this account does not have.";
         return Described(static_cast<unsigned long>(INET_E_AUTHENTICATION_REQUIRED), text, false,
-                         "HTTP status 407 from the proxy " + m_proxy.proxy, failure);
+                         "HTTP status 407 from the proxy " + m_proxyAddress, failure);
     }
     AttemptOutcome RedirectFailure(DWORD status, std::string& failure) {
         const std::string what =
@@ -321,9 +322,7 @@ private:
     Attempt& m_attempt;
     const WinHttp& m_net;
     HINTERNET m_session = nullptr;  // owned by the attempt, which may close it to end a blocked call
-    ProxySources m_proxies;
-    ProxyChoice m_proxy, m_loggedProxy;
-    bool m_proxyLogged = false;
+    std::string m_proxyAddress;     // empty: direct
     bool m_triedSignIn = false;
     std::wstring m_headers;
     ResumePoint m_kept;

@@ -67,12 +67,3 @@ ProxySources ReadProxySources(HINTERNET session, const std::optional<std::string
     };
     return sources;
 }
-
-bool ApplyProxy(HINTERNET request, const ProxyChoice& choice) {
-    std::wstring proxy = Utf8ToWide(choice.proxy), bypass = Utf8ToWide(choice.bypass);
-    WINHTTP_PROXY_INFO info{};
-    info.dwAccessType = proxy.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-    info.lpszProxy = proxy.empty() ? nullptr : proxy.data();
-    info.lpszProxyBypass = proxy.empty() || bypass.empty() ? nullptr : bypass.data();
-    return WinHttp::Get().setOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info) != FALSE;
-}

@@ -13,6 +13,4 @@
 // |session|, each address's answer remembered) and WinHTTP's machine setting.
 ProxySources ReadProxySources(HINTERNET session, const std::optional<std::string>& option);
 
-// Sets |choice| as the proxy of |request|; false, with the last-error code set, when it fails.
-bool ApplyProxy(HINTERNET request, const ProxyChoice& choice);
 #endif
