@@ -130,7 +130,9 @@ EntryOutcome ExtractFolder(const ZipArchiveEntry& entry, const fs::path& target)
 
 EntryOutcome ExtractFile(ZipArchiveEntry& entry, const fs::path& target, Extraction& run,
                          std::optional<std::string> decodedAhead) {
-    if (const auto reason = UnreadableReason(entry)) return NotWritten(entry, *reason);
+    // A helper that decoded the entry found its local header sound: it is not read a third time.
+    const auto reason = decodedAhead ? entry.UnreadableReason() : UnreadableReason(entry);
+    if (reason) return NotWritten(entry, *reason);
     std::istream* const data = decodedAhead ? nullptr : entry.OpenDataStream();
     if (!data && !decodedAhead) return NotWritten(entry, "its data cannot be read");
     std::unique_ptr<DecodedBytes> ahead = decodedAhead ? std::make_unique<DecodedBytes>(*decodedAhead) : nullptr;
