@@ -15,8 +15,7 @@ RecordKind ReadDirectoryRecord(std::istream& in, DirectoryRecord& out) {
 }
 
 std::streamoff RecordLength(const ZipCentralRecord& record) {
-    return std::streamoff(ZipCentralRecord::kFixedSize) + record.nameLength + record.extraLength +
-           record.commentLength;
+    return std::streamoff(ZipCentralRecord::kFixedSize) + record.nameLength + record.extraLength + record.commentLength;
 }
 
 namespace {
@@ -59,7 +58,6 @@ std::unique_ptr<ZipArchiveEntry> DirectoryWalk::Read(std::size_t index) {
         m_nextPosition += RecordLength(read.record);
         if (kind == RecordKind::Unnamed) continue;
         if (m_nextIndex++ == index)
-            return std::make_unique<ZipArchiveEntry>(&m_archive, read.record, read.extent,
-                                                     read.name, position);
+            return std::make_unique<ZipArchiveEntry>(&m_archive, read.record, read.extent, read.name, position);
     }
 }

@@ -54,8 +54,7 @@ void ForEachSpan(ZipArchive& archive, const EntryVisitor& visit, Take take) {
         if (visit) visit(i, *entry);
         const std::optional<std::streamoff> data = entry->LoadedDataOffset();
         // Sizes and offsets beyond any file (up to 2^64) are kept apart from real ones by saturating.
-        if (data && !take(Span{entry->LocalHeaderPosition(), SaturatedEnd(*data, entry->CompressedSize()), i}))
-            return;
+        if (data && !take(Span{entry->LocalHeaderPosition(), SaturatedEnd(*data, entry->CompressedSize()), i})) return;
     }
     if (archive.EndRecordOffset() >= 0) {
         const std::int64_t directory = std::int64_t(archive.DirectoryOffset()) + archive.OffsetShift();

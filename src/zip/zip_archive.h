@@ -1,7 +1,8 @@
 #pragma once
 // A ZIP archive opened for reading: its end record and one entry per usable central directory
 // record, in directory order. Single-disk archives, classic or ZIP64; sizes and CRC always come
-// from the central directory (with its ZIP64 values), never from data descriptors.
+// from the central directory (with its ZIP64 values), never from data descriptors. The entries
+// are not kept: each is made from its central record when asked for (directory_walk.h).
 
 #include <cstddef>
 #include <cstdint>

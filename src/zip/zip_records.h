@@ -120,4 +120,3 @@ bool ReadZip64EndRecord(std::istream& in, Zip64EndRecord& record);
 bool ReadZip64Locator(std::istream& in, Zip64Locator& record);
 bool ReadCentralRecord(std::istream& in, ZipCentralRecord& record);
 bool ReadLocalRecord(std::istream& in, ZipLocalRecord& record);
-

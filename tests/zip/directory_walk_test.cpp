@@ -86,8 +86,8 @@ TEST(DirectoryWalk, SpansOutOfDirectoryOrderAreSortedFirst) {
         for (std::size_t i = 0; i < row.offsets.size(); ++i) built.entries[i].localHeaderOffset = row.offsets[i];
         const auto archive = ArchiveFromBytes(BuildZip(built));
         std::vector<std::size_t> visited;
-        const auto overlap =
-            FindOverlappingEntries(*archive, [&](std::size_t index, const ZipArchiveEntry&) { visited.push_back(index); });
+        const auto overlap = FindOverlappingEntries(
+            *archive, [&](std::size_t index, const ZipArchiveEntry&) { visited.push_back(index); });
         EXPECT_EQ(visited, (std::vector<std::size_t>{0, 1, 2, 3}));
         EXPECT_EQ(overlap.has_value(), row.first.has_value());
         if (overlap && row.first) {
