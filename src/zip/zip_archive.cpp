@@ -1,7 +1,9 @@
 #include "zip/zip_archive.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "common/text.h"
@@ -56,7 +58,16 @@ const char* DescribeDirectoryProblem(DirectoryProblem problem) {
 std::shared_ptr<ZipArchive> ZipArchive::OpenFromFile(const std::wstring& path) {
     auto file = std::make_unique<std::ifstream>(NativePath(path), std::ios::in | std::ios::binary);
     if (!file->is_open()) throw std::runtime_error("Cannot open zip file");
-    return FromStream(file.release(), true);
+    std::shared_ptr<ZipArchive> archive = FromStream(file.release(), true);
+    archive->m_path = NativePath(path);
+    return archive;
+}
+
+std::unique_ptr<std::istream> ZipArchive::OpenAnotherReader() const {
+    if (m_path.empty()) return nullptr;
+    auto file = std::make_unique<std::ifstream>(m_path, std::ios::in | std::ios::binary);
+    if (!file->is_open()) return nullptr;
+    return file;
 }
 
 std::shared_ptr<ZipArchive> ZipArchive::FromStream(std::istream* stream, bool owns) {
@@ -73,7 +84,27 @@ ZipArchive::ZipArchive(PrivateTag, std::istream* stream, bool owns) : m_stream(s
 }
 
 std::shared_ptr<ZipArchiveEntry> ZipArchive::EntryAt(std::size_t index) {
-    return std::shared_ptr<ZipArchiveEntry>(shared_from_this(), &m_entries.at(index));
+    if (index >= EntryCount()) throw std::out_of_range("no such entry in the archive");
+    auto found = m_handedOut.find(index);
+    if (found == m_handedOut.end()) {
+        if (m_handedOut.size() >= m_dropAt) DropIdleEntries();
+        if (!m_walk) m_walk = std::make_unique<DirectoryWalk>(*this);
+        found = m_handedOut.emplace(index, std::shared_ptr<ZipArchiveEntry>(m_walk->Read(index))).first;
+    }
+    // Whoever holds the entry keeps the archive alive too; the archive's own reference tells
+    // DropIdleEntries whether anyone does.
+    return std::shared_ptr<ZipArchiveEntry>(
+        found->second.get(), [archive = shared_from_this(), entry = found->second](ZipArchiveEntry*) mutable {
+            entry.reset();
+            archive.reset();
+        });
+}
+
+void ZipArchive::DropIdleEntries() {
+    constexpr std::size_t kFewest = 64;  // dropped in rounds, so that EntryAt stays O(log n)
+    for (auto it = m_handedOut.begin(); it != m_handedOut.end();)
+        it = it->second.use_count() == 1 && it->second->IsIdle() ? m_handedOut.erase(it) : std::next(it);
+    m_dropAt = std::max(kFewest, 2 * m_handedOut.size());
 }
 
 bool ZipArchive::LocateEndRecord() {
@@ -102,15 +133,15 @@ void ZipArchive::LoadCentralDirectory() {
     in.clear();
     in.seekg(start);
     std::streamoff position = start;
-    for (ZipCentralRecord record; ReadCentralRecord(in, record); record = ZipCentralRecord{}) {
-        const std::optional<EntryExtent> extent = CentralExtent(record);
-        if (!extent) {
+    for (DirectoryRecord read;;) {
+        const RecordKind kind = ReadDirectoryRecord(in, read);
+        if (kind == RecordKind::NotARecord) break;
+        if (kind == RecordKind::Zip64ValueMissing) {
             m_problem = DirectoryProblem::Zip64ValueMissing;
             return;
         }
-        ZipArchiveEntry::UsedName name = ZipArchiveEntry::NameToUse(record);
-        if (ZipArchiveEntry::IsValidEntryName(name.name)) {
-            m_entries.emplace_back(this, record, *extent, name, position);
+        if (kind == RecordKind::Usable) {
+            m_checkpoints.Add(position);
         } else {
             ++m_unnamedRecords;
         }
@@ -121,6 +152,6 @@ void ZipArchive::LoadCentralDirectory() {
     const bool sizeKnown = m_zip64 || m_directorySize != 0xFFFFFFFFu;
     const std::streamoff statedEnd = start + static_cast<std::streamoff>(m_directorySize);
     if (sizeKnown && position != statedEnd) m_problem = DirectoryProblem::DamagedDirectory;
-    if (m_problem == DirectoryProblem::None && m_entries.empty() && m_unnamedRecords == 0)
+    if (m_problem == DirectoryProblem::None && EntryCount() == 0 && m_unnamedRecords == 0)
         m_problem = DirectoryProblem::NoEntries;
 }

@@ -1,15 +1,18 @@
 #pragma once
 // A ZIP archive opened for reading: its end record and one entry per usable central directory
 // record, in directory order. Single-disk archives, classic or ZIP64; sizes and CRC always come
-// from the central directory (with its ZIP64 values), never from data descriptors.
+// from the central directory (with its ZIP64 values), never from data descriptors. The entries
+// are not kept: each is made from its central record when asked for (directory_walk.h).
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <filesystem>
 #include <istream>
+#include <map>
 #include <memory>
 #include <string>
 
+#include "zip/directory_walk.h"
 #include "zip/zip_archive_entry.h"
 #include "zip/zip_records.h"
 
@@ -54,9 +57,16 @@ public:
     // the end record are not consulted.
     void LoadCentralDirectory();
 
-    std::size_t EntryCount() const { return m_entries.size(); }
-    // The entry shares ownership of the archive: it stays usable as long as it is held.
+    std::size_t EntryCount() const { return m_checkpoints.Count(); }
+    // The entry shares ownership of the archive: it stays usable as long as it is held. It is
+    // made from its central record when asked for and stays the same object while it is held or
+    // holds a password or an open data stream; once idle it is dropped, to be read again. Throws
+    // std::out_of_range past the last entry. One thread only (others use a DirectoryWalk).
     std::shared_ptr<ZipArchiveEntry> EntryAt(std::size_t index);
+    // Where the records of every 64th entry start (DirectoryWalk reads the others from there).
+    const DirectoryCheckpoints& Checkpoints() const { return m_checkpoints; }
+    // Another reader of the archive's file; null when the archive was read from a stream.
+    std::unique_ptr<std::istream> OpenAnotherReader() const;
     const std::string& Comment() const { return m_endRecord.comment; }
     const ZipEndRecord& EndRecord() const { return m_endRecord; }
     // Where the central directory starts as stated (before the shift) and its size: the ZIP64
@@ -74,6 +84,9 @@ public:
     std::istream& SourceStream() { return *m_stream; }
 
 private:
+    // Drops the entries handed out that nobody holds and that hold nothing (IsIdle).
+    void DropIdleEntries();
+
     ZipEndRecord m_endRecord;
     std::uint64_t m_directoryOffset = 0;
     std::uint64_t m_directorySize = 0;
@@ -82,10 +95,12 @@ private:
     std::streamoff m_shift = 0;
     DirectoryProblem m_problem = DirectoryProblem::None;
     std::size_t m_unnamedRecords = 0;
-    // Entries live in place (a deque never moves them), without a control block each: memory
-    // per entry is what the extraction needs, also at 100,000 entries.
-    std::deque<ZipArchiveEntry> m_entries;
+    DirectoryCheckpoints m_checkpoints;
+    std::filesystem::path m_path;  // empty for an archive read from a stream
     std::istream* m_stream = nullptr;
+    std::unique_ptr<DirectoryWalk> m_walk;  // EntryAt's
+    std::map<std::size_t, std::shared_ptr<ZipArchiveEntry>> m_handedOut;
+    std::size_t m_dropAt = 0;  // m_handedOut's size at which DropIdleEntries runs next
     // Declared last so that an owned stream is deleted before the entries are released.
     std::unique_ptr<std::istream> m_ownedStream;
 };

@@ -97,7 +97,7 @@ ZipExtraItems ZipArchiveEntry::ExtraItems() const {
 
 ZipLocalRecord ZipArchiveEntry::LocalRecord() const {
     ZipLocalRecord local;
-    if (m_localHeader != LocalHeader::Valid) return local;
+    if (m_localHeader == LocalHeader::Unusable) return local;
     std::istream& in = m_archive->SourceStream();
     in.clear();
     in.seekg(LocalHeaderPosition());
@@ -122,9 +122,10 @@ std::streamoff ZipArchiveEntry::LocalHeaderPosition() const {
     return static_cast<std::streamoff>(std::min(m_localHeaderOffset, kFarthest)) + m_archive->OffsetShift();
 }
 
-bool ZipArchiveEntry::LoadLocalHeader() {
+bool ZipArchiveEntry::LoadLocalHeader() { return LoadLocalHeaderFrom(m_archive->SourceStream()); }
+
+bool ZipArchiveEntry::LoadLocalHeaderFrom(std::istream& in) {
     if (m_localHeader != LocalHeader::Unread) return m_localHeader == LocalHeader::Valid;
-    std::istream& in = m_archive->SourceStream();
     in.clear();
     in.seekg(LocalHeaderPosition());
     ZipLocalRecord local;

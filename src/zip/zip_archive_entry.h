@@ -65,7 +65,7 @@ public:
     std::string Comment() const;
     ZipExtraItems ExtraItems() const;
     // Read from the local header again, with the central record's fields as LoadLocalHeader
-    // merges them.
+    // merges them; empty when the local header is unusable.
     ZipLocalRecord LocalRecord() const;
 
     void NormalizeAndSetName(const std::string& name);
@@ -73,6 +73,8 @@ public:
 
     // Reads the local header once; false when it cannot be read or has the wrong signature.
     bool LoadLocalHeader();
+    // The same through |source| (another reader of the archive's file), for another thread.
+    bool LoadLocalHeaderFrom(std::istream& source);
     // The local header, read, states sizes in its ZIP64 field (no data descriptor follows) that
     // are not those of the central directory, or lacks the ZIP64 values its placeholders need.
     bool LocalSizesDisagree() const { return m_localSizesDisagree; }
@@ -104,6 +106,9 @@ public:
     std::uint8_t PasswordCheckByte() const;
     // Nothing in the installer sets a password; tools and tests may.
     void SetPassword(std::string password);
+    // Holds neither a password nor an open data stream: an archive may drop it and make it
+    // again from its central record.
+    bool IsIdle() const { return !m_open; }
 
 private:
     enum class LocalHeader : std::uint8_t { Unread, Valid, Unusable };

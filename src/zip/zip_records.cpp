@@ -19,13 +19,24 @@ void ReadBytes(std::istream& in, std::size_t count, std::string& text) {
     text.resize(static_cast<std::size_t>(in.gcount()));
 }
 
-// Reads items until one does not fit, then resumes at the end of the declared area, whatever the
-// items held (APPNOTE 4.5.1).
+// Reads the declared area whole (one read, no seeks), then takes items from it until one does
+// not fit: fewer than its 4 header bytes, or fewer than its declared data bytes, remain. What
+// follows such an item is passed over (APPNOTE 4.5.1).
 void ReadExtraArea(std::istream& in, std::uint16_t length, ZipExtraItems& items) {
     if (length == 0 || in.fail()) return;
-    const std::streamoff areaEnd = static_cast<std::streamoff>(in.tellg()) + length;
-    for (ZipExtraItem item; ReadExtraItem(in, areaEnd, item); item = ZipExtraItem{}) items.push_back(std::move(item));
-    if (!in.fail()) in.seekg(areaEnd);
+    std::string area;
+    ReadBytes(in, length, area);
+    if (in.fail()) return;
+    const auto byteAt = [&area](std::size_t at) { return static_cast<unsigned char>(area[at]); };
+    for (std::size_t at = 0; area.size() - at >= 4;) {
+        ZipExtraItem item;
+        item.tag = static_cast<std::uint16_t>(byteAt(at) | byteAt(at + 1) << 8);
+        const std::size_t size = byteAt(at + 2) | byteAt(at + 3) << 8;
+        if (area.size() - at - 4 < size) break;
+        item.data = area.substr(at + 4, size);
+        items.push_back(std::move(item));
+        at += 4 + size;
+    }
 }
 
 bool Reject(std::istream& in) {
@@ -34,17 +45,6 @@ bool Reject(std::istream& in) {
 }
 
 }  // namespace
-
-bool ReadExtraItem(std::istream& in, std::streamoff areaEnd, ZipExtraItem& item) {
-    if (in.fail()) return false;
-    if (areaEnd - static_cast<std::streamoff>(in.tellg()) < 4) return false;
-    std::uint16_t size = 0;
-    ReadField(in, item.tag);
-    ReadField(in, size);
-    if (in.fail() || areaEnd - static_cast<std::streamoff>(in.tellg()) < size) return false;
-    ReadBytes(in, size, item.data);
-    return !in.fail();
-}
 
 bool ReadEndRecord(std::istream& in, ZipEndRecord& record) {
     ReadField(in, record.signature);

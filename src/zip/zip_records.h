@@ -120,7 +120,3 @@ bool ReadZip64EndRecord(std::istream& in, Zip64EndRecord& record);
 bool ReadZip64Locator(std::istream& in, Zip64Locator& record);
 bool ReadCentralRecord(std::istream& in, ZipCentralRecord& record);
 bool ReadLocalRecord(std::istream& in, ZipLocalRecord& record);
-
-// Reads one extra item that must end at or before |areaEnd|; false when fewer than its 4 header
-// bytes, or fewer than its declared data bytes, remain (the header bytes are consumed then).
-bool ReadExtraItem(std::istream& in, std::streamoff areaEnd, ZipExtraItem& item);

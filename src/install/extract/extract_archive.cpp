@@ -18,6 +18,7 @@
 #include "common/text.h"
 #include "install/extract/entry_output_path.h"
 #include "install/extract/entry_read_ahead.h"
+#include "zip/directory_walk.h"
 #include "zip/entry_spans.h"
 #include "zip/printable_name.h"
 #include "zip/scratch_buffer.h"
@@ -129,7 +130,9 @@ EntryOutcome ExtractFolder(const ZipArchiveEntry& entry, const fs::path& target)
 
 EntryOutcome ExtractFile(ZipArchiveEntry& entry, const fs::path& target, Extraction& run,
                          std::optional<std::string> decodedAhead) {
-    if (const auto reason = UnreadableReason(entry)) return NotWritten(entry, *reason);
+    // A helper that decoded the entry found its local header sound: it is not read a third time.
+    const auto reason = decodedAhead ? entry.UnreadableReason() : UnreadableReason(entry);
+    if (reason) return NotWritten(entry, *reason);
     std::istream* const data = decodedAhead ? nullptr : entry.OpenDataStream();
     if (!data && !decodedAhead) return NotWritten(entry, "its data cannot be read");
     std::unique_ptr<DecodedBytes> ahead = decodedAhead ? std::make_unique<DecodedBytes>(*decodedAhead) : nullptr;
@@ -191,30 +194,32 @@ std::unique_ptr<std::istream> OpenSecondReader(const std::wstring& packagePath) 
     return file;
 }
 
-// Checks that must pass before anything is written; false (logged) when one fails.
+// Checks that must pass before anything is written; false (logged) when one fails. One walk
+// over the directory reads every local header: for the spans, the ZIP64 sizes and the space.
 bool PackageIsSound(ZipArchive& archive, const std::string& packageName, const fs::path& folder) {
     if (archive.UnnamedRecords() > 0) {
         Log(LogLevel::Error, "Unable to extract ", archive.UnnamedRecords(), " entries of ", packageName,
             ": they have no usable name");
         return false;
     }
-    if (const auto overlap = FindOverlappingEntries(archive)) {
+    std::optional<std::size_t> disagreeing;  // the first entry whose local ZIP64 sizes disagree
+    std::uint64_t needed = 0;
+    const auto overlap = FindOverlappingEntries(archive, [&](std::size_t index, const ZipArchiveEntry& entry) {
+        if (entry.LocalSizesDisagree() && !disagreeing) disagreeing = index;
+        // Declared sizes can add up past 64 bits; such a package needs more than any drive has.
+        needed = entry.UncompressedSize() > UINT64_MAX - needed ? UINT64_MAX : needed + entry.UncompressedSize();
+    });
+    if (overlap) {
         const std::string first = PrintableName(archive.EntryAt(overlap->first)->FullName());
         const std::string second =
             overlap->second ? PrintableName(archive.EntryAt(*overlap->second)->FullName()) : "the central directory";
         Log(LogLevel::Error, "Corrupt package ", packageName, ": entries share bytes (", first, " and ", second, ")");
         return false;
     }
-    std::uint64_t needed = 0;
-    for (std::size_t i = 0; i < archive.EntryCount(); ++i) {
-        const ZipArchiveEntry& entry = *archive.EntryAt(i);
-        if (entry.LocalSizesDisagree()) {
-            Log(LogLevel::Error, "Corrupt package ", packageName, ": the ZIP64 sizes in the local header of ",
-                PrintableName(entry.FullName()), " disagree with the central directory");
-            return false;
-        }
-        // Declared sizes can add up past 64 bits; such a package needs more than any drive has.
-        needed = entry.UncompressedSize() > UINT64_MAX - needed ? UINT64_MAX : needed + entry.UncompressedSize();
+    if (disagreeing) {
+        Log(LogLevel::Error, "Corrupt package ", packageName, ": the ZIP64 sizes in the local header of ",
+            PrintableName(archive.EntryAt(*disagreeing)->FullName()), " disagree with the central directory");
+        return false;
     }
     std::error_code error;
     const fs::space_info space = fs::space(folder, error);
@@ -240,9 +245,11 @@ ExtractionResult ExtractEntries(const std::wstring& packagePath, const fs::path&
     if (!PackageIsSound(*archive, packageName, folder)) return {};
     Extraction run{folder, ScratchBuffer(kOutputBuffer), cancelRequested};
     EntryReadAhead readAhead(archive, [&packagePath] { return OpenSecondReader(packagePath); });
+    // Entries are made again from their central records, one at a time, and dropped after.
+    DirectoryWalk directory(*archive);
     std::uint32_t notWritten = 0;
     for (std::uint32_t i = 0; i < total; ++i) {
-        const EntryOutcome outcome = ExtractEntry(*archive->EntryAt(i), run, readAhead.Take(i));
+        const EntryOutcome outcome = ExtractEntry(*directory.Read(i), run, readAhead.Take(i));
         if (outcome == EntryOutcome::Corrupt) return {};
         if (outcome == EntryOutcome::NotWritten) ++notWritten;
         if (outcome == EntryOutcome::Cancelled || run.Cancelled()) {
