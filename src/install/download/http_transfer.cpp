@@ -27,14 +27,10 @@ constexpr char kRequestHeaders[] = "Cache-Control: no-cache\r\nPragma: no-cache\
 constexpr int kMostRedirects = 10;
 constexpr DWORD kRangeNotSatisfiable = 416;
 constexpr DWORD kReadSize = 1024 * 1024;
-// While the package streams in fast, reads ask for at least this much: a read waits until it has
-// all it asked for, and the stack reports what has arrived in small pieces (8 KiB under Wine).
-constexpr DWORD kStreamingRead = 128 * 1024;
-// A large read that took longer than this means the stream slowed down: back to what has arrived,
-// so that the stall watch and the progress bar keep seeing every byte.
-constexpr DWORD kSlowReadMs = 100;
-// This much waiting when asked means the data comes faster than we ask.
+// A piece smaller than this means the package comes slowly: it is written at once.
 constexpr DWORD kFastPiece = 4096;
+// Received bytes are written when less room than this is left for them.
+constexpr DWORD kSmallestRoom = 64 * 1024;
 // Progress is posted at most this often (and once at the end).
 constexpr DWORD kProgressIntervalMs = 50;
 
@@ -197,33 +193,43 @@ private:
 
     AttemptOutcome ReceiveInto(HANDLE file, HINTERNET request, std::uint64_t total, std::string& failure) {
         std::vector<char> buffer(kReadSize);
+        DWORD pending = 0;  // bytes at the start of |buffer| that arrived and are not written yet
+        const auto writePending = [&] {
+            DWORD written = 0;
+            if (pending != 0 && (!WriteFile(file, buffer.data(), pending, &written, nullptr) || written != pending))
+                return false;
+            m_kept.bytes += pending;  // what the file holds, for the next attempt
+            pending = 0;
+            return true;
+        };
         DWORD lastPost = GetTickCount() - kProgressIntervalMs;
-        bool streaming = false;
         for (;;) {
             // Asking first what has arrived keeps a slow server's every byte visible to the stall
-            // watch and the progress bar; a fast one fills the large buffer at once.
+            // watch and the progress bar: a read waits until it has all it asked for.
             DWORD available = 0;
-            if (!m_net.queryDataAvailable(request, &available)) return BrokenConnection(GetLastError(), failure);
-            if (available == 0) break;
-            const DWORD want = std::min(streaming ? std::max(available, kStreamingRead) : available, kReadSize);
-            const DWORD started = GetTickCount();
             DWORD read = 0;
-            if (!m_net.readData(request, buffer.data(), want, &read)) return BrokenConnection(GetLastError(), failure);
+            if (!m_net.queryDataAvailable(request, &available) ||
+                (available != 0 &&
+                 !m_net.readData(request, buffer.data() + pending, std::min(available, kReadSize - pending), &read))) {
+                const DWORD error = GetLastError();
+                if (!writePending()) return FileFailure(failure);
+                return BrokenConnection(error, failure);
+            }
             if (read == 0) break;
-            // A full piece arrived while we wrote the last one: the stream is fast.
-            streaming = streaming ? GetTickCount() - started < kSlowReadMs : available >= kFastPiece;
             m_attempt.stall.Arrived();
             if (m_attempt.stop.load()) return Failed(false, "stopped");
-            DWORD written = 0;
-            if (!WriteFile(file, buffer.data(), read, &written, nullptr) || written != read)
+            pending += read;
+            // Small pieces gather into large writes while the package streams in; a slow one's
+            // bytes are written as they come.
+            if ((read < kFastPiece || kReadSize - pending < kSmallestRoom) && !writePending())
                 return FileFailure(failure);
-            m_kept.bytes += read;
             // Without a total there is nothing the progress bar could show.
             if (total != 0 && GetTickCount() - lastPost >= kProgressIntervalMs) {
-                PostProgress(m_attempt.window, m_kept.bytes, total);
+                PostProgress(m_attempt.window, m_kept.bytes + pending, total);
                 lastPost = GetTickCount();
             }
         }
+        if (!writePending()) return FileFailure(failure);
         if (total != 0) PostProgress(m_attempt.window, m_kept.bytes, total);
         if (total != 0 && m_kept.bytes < total) return CutShort(total, failure);
         if (!FlushFileBuffers(file)) return FileFailure(failure);
