@@ -20,6 +20,30 @@ def announce_listening():
     sys.stdout.flush()
 
 
+class ChildServer:
+    """A server run as a child process of the test: start() launches command() (after emptying
+    fresh_files()) and waits until it listens; stop() ends it by its pid. A context manager."""
+    child = None
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def start(self):
+        for path in self.fresh_files():
+            open(path, "w").close()
+        self.child = ListeningChild(self.command(), self.description())
+        self.child.start()
+
+    def stop(self):
+        if self.child is not None:
+            self.child.stop()
+        self.child = None
+
+
 class ListeningChild:
     def __init__(self, command, what):
         self.command = command

@@ -23,7 +23,7 @@ import sys
 import threading
 import urllib.parse
 
-from listening_child import ListeningChild, announce_listening
+from listening_child import ChildServer, announce_listening
 
 # Headers that belong to one connection, not to the request that is passed on.
 HOP_BY_HOP = {"connection", "keep-alive", "proxy-authorization", "proxy-connection", "te", "trailer", "upgrade"}
@@ -143,33 +143,23 @@ class QuietProxy(http.server.ThreadingHTTPServer):
             super().handle_error(request, client_address)
 
 
-class ForwardProxy:
+class ForwardProxy(ChildServer):
     """The proxy as a child process of the test; stop() ends it by its pid."""
 
     def __init__(self, port, requests_file, mode="forward"):
         self.port = port
         self.mode = mode
         self.requests_file = requests_file
-        self.child = None
 
-    def __enter__(self):
-        self.start()
-        return self
+    def fresh_files(self):
+        return [self.requests_file]
 
-    def __exit__(self, *exc):
-        self.stop()
+    def command(self):
+        return [sys.executable, os.path.abspath(__file__), "--port", str(self.port), "--mode", self.mode,
+                "--requests", self.requests_file]
 
-    def start(self):
-        open(self.requests_file, "w").close()
-        self.child = ListeningChild([sys.executable, os.path.abspath(__file__), "--port", str(self.port),
-                                     "--mode", self.mode, "--requests", self.requests_file],
-                                    f"test proxy on port {self.port}")
-        self.child.start()
-
-    def stop(self):
-        if self.child is not None:
-            self.child.stop()
-        self.child = None
+    def description(self):
+        return f"test proxy on port {self.port}"
 
     def requests(self):
         with open(self.requests_file, encoding="utf-8") as requests:

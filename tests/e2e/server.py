@@ -55,7 +55,7 @@ import sys
 import threading
 import time
 
-from listening_child import ListeningChild, announce_listening
+from listening_child import ChildServer, announce_listening
 
 SLOW_PAUSE = 0.05
 
@@ -348,7 +348,7 @@ APPENDED_MODES = {"dropfirst": lambda handler: _misbehave_first(handler, _drop),
                   "etagchange": _answer_changing_etag}
 
 
-class PackageServer:
+class PackageServer(ChildServer):
     """The server as a child process of the test; stop() ends it by its pid. |tls| is (certificate,
     key) for HTTPS."""
 
@@ -367,29 +367,17 @@ class PackageServer:
         self.piece = piece
         self.requests_file = requests_file or os.path.join(root, "requests.txt")
         self.connections_file = connections_file or self.requests_file + ".connections"
-        self.child = None
 
-    def __enter__(self):
-        self.start()
-        return self
+    def fresh_files(self):
+        return [self.requests_file, self.connections_file]
 
-    def __exit__(self, *exc):
-        self.stop()
+    def command(self):
+        return [sys.executable, os.path.abspath(__file__), "--port", str(self.port), "--root", self.root,
+                "--mode", self.mode, "--requests", self.requests_file, "--connections", self.connections_file,
+                "--piece", str(self.piece), *self.extra_args]
 
-    def start(self):
-        for path in (self.requests_file, self.connections_file):
-            open(path, "w").close()
-        self.child = ListeningChild(
-            [sys.executable, os.path.abspath(__file__), "--port", str(self.port), "--root", self.root,
-             "--mode", self.mode, "--requests", self.requests_file, "--connections", self.connections_file,
-             "--piece", str(self.piece), *self.extra_args],
-            f"test server on port {self.port}")
-        self.child.start()
-
-    def stop(self):
-        if self.child is not None:
-            self.child.stop()
-        self.child = None
+    def description(self):
+        return f"test server on port {self.port}"
 
     def requests(self):
         return _lines(self.requests_file)
