@@ -31,7 +31,8 @@ void ReadExtraArea(std::istream& in, std::uint16_t length, ZipExtraItems& items)
     for (std::size_t at = 0; area.size() - at >= 4;) {
         ZipExtraItem item;
         item.tag = static_cast<std::uint16_t>(byteAt(at) | byteAt(at + 1) << 8);
-        const std::size_t size = byteAt(at + 2) | byteAt(at + 3) << 8;
+        const std::size_t size = static_cast<std::size_t>(byteAt(at + 2)) | static_cast<std::size_t>(byteAt(at + 3))
+                                                                                << 8;
         if (area.size() - at - 4 < size) break;
         item.data = area.substr(at + 4, size);
         items.push_back(std::move(item));
