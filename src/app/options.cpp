@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "install/download/proxy_choice.h"
-#include "ui/main_window.h"
+#include "common/console.h"
 
 std::string VersionLine() { return std::string(kInstallerName) + " version " + kInstallerVersion; }
 
@@ -84,8 +84,8 @@ std::string HelpOutput(cxxopts::Options& table, const std::string& message) {
     return output;
 }
 
-void PrintHelp(CMainWindow& window, cxxopts::Options& table, const std::string& message) {
-    window.AttachParentConsole();
+void PrintHelp(ParentConsole& console, cxxopts::Options& table, const std::string& message) {
+    console.Attach();
     std::fputs(HelpOutput(table, message).c_str(), stdout);
     std::fflush(stdout);
 }

@@ -8,7 +8,7 @@
 
 #include "common/version.h"
 
-class CMainWindow;
+class ParentConsole;
 
 constexpr const char* kInstallerName = "QuorVel Installer";
 constexpr const char* kInstallerVersion = QV_FILE_VERSION_TEXT;  // the file version
@@ -64,5 +64,5 @@ CommandLineDecision DecideFromCommandLine(cxxopts::Options& table, const std::ve
 // there is a message), the notice line and the option table's help text.
 std::string HelpOutput(cxxopts::Options& table, const std::string& message);
 
-// Attaches the caller's console through the window and prints HelpOutput.
-void PrintHelp(CMainWindow& window, cxxopts::Options& table, const std::string& message);
+// Attaches the caller's console and prints HelpOutput.
+void PrintHelp(ParentConsole& console, cxxopts::Options& table, const std::string& message);

@@ -5,6 +5,8 @@
 
 #include <exception>
 
+#include "app/configuration.h"
+#include "app/installation_log.h"
 #include "app/message_loop.h"
 #include "app/options.h"
 #include "app/single_instance.h"
@@ -14,7 +16,6 @@
 #include "common/system_library.h"
 #include "common/system_error_text.h"
 #include "common/text.h"
-#include "install/setup/setup_stage.h"
 #include "install/signature/package_keys.h"
 #include "install/window_messages.h"
 #include "ui/main_window.h"
@@ -26,8 +27,8 @@ namespace {
 constexpr char kUnsignedTestProgram[] =
     "This is a test program: it installs packages without checking their signature.";
 
-int ShowVersion(CMainWindow& window) {
-    window.AttachParentConsole();
+int ShowVersion(ParentConsole& console) {
+    console.Attach();
     WriteConsoleLine(VersionLine());
     if (CompiledPackageKeys().empty()) WriteConsoleLine(std::string(kUnsignedTestProgram));
     return exit_code::kSuccess;
@@ -36,9 +37,9 @@ int ShowVersion(CMainWindow& window) {
 constexpr char kAlreadyRunning[] = "Another installation is already in progress.";
 
 // An installation run while another copy installs: it changes nothing and ends at once.
-int RefuseSecondInstallation(CMainWindow& window, bool silent) {
+int RefuseSecondInstallation(ParentConsole& console, bool silent) {
     if (silent) {
-        window.AttachParentConsole();
+        console.Attach();
         WriteConsoleLine(std::string(kAlreadyRunning));
     } else {
         BringInstallationWindowToFront();
@@ -46,18 +47,9 @@ int RefuseSecondInstallation(CMainWindow& window, bool silent) {
     return exit_code::kAlreadyRunning;
 }
 
-int RunInstallation(CMainWindow& window, const CommandLineDecision& decision) {
-    RunChoices choices;
-    choices.use32Bit = decision.use32Bit;
-    choices.user = decision.user;
-    choices.installPath = decision.installPath;
-    choices.silent = decision.silent;
-    choices.packageFile = decision.packageFile;
-    choices.proxy = decision.proxy;
-    choices.tag = WideToUtf8(GetFileNameTag());
-    window.SetChoices(choices);
-    if (choices.silent) {
-        window.AttachParentConsole();
+int RunInstallation(CMainWindow& window, ParentConsole& console) {
+    if (window.Pipeline().Silent()) {
+        console.Attach();
         ShowWindow(window.m_hWnd, SW_HIDE);
         WriteConsoleLine(VersionLine());
         WriteConsoleLine(NoticeLine());
@@ -72,54 +64,49 @@ int RunInstallation(CMainWindow& window, const CommandLineDecision& decision) {
     return exitCode;
 }
 
-// Nobody can answer a window or a message box without an interactive desktop: the run is silent.
-void SilentWithoutDesktop(CommandLineDecision& decision, const DesktopProbe& desktop) {
-    if (decision.silent || !desktop) return;
-    const DesktopPresence presence = desktop();
-    if (presence.interactive) return;
-    Log(LogLevel::Warning, "No interactive desktop (session ", presence.session, "): running silently");
-    decision.silent = true;
-}
-
 // A log the caller asked for that cannot be written: the run does not go on without it.
-int RefuseUnwritableLog(CMainWindow& window, const CommandLineDecision& decision) {
-    window.AttachParentConsole();
-    WriteConsoleLine("The installation log cannot be written to " + decision.logPath + ".");
+int RefuseUnwritableLog(ParentConsole& console, const std::string& logPath) {
+    console.Attach();
+    WriteConsoleLine("The installation log cannot be written to " + logPath + ".");
     return exit_code::kInstallFailure;
 }
 
-int StartUp(CMainWindow& window, cxxopts::Options& table, CommandLineDecision decision, bool aloneOnTheMachine,
-            const DesktopProbe& desktop) {
+// What start-up found before the window was made.
+struct StartUpState {
+    bool aloneOnTheMachine = false;  // no other copy installs
+    bool logOpened = false;          // the installation log can be written
+};
+
+int StartUp(CMainWindow& window, ParentConsole& console, cxxopts::Options& table, const CommandLineDecision& decision,
+            const StartUpState& state) {
     if (window.CreateHidden(GetModuleHandleW(nullptr)) == nullptr) {
         Log(LogLevel::Failure, SystemErrorText("Creating the main window"));
         return exit_code::kInstallFailure;
     }
     switch (decision.action) {
         case CommandLineAction::ShowVersion:
-            return ShowVersion(window);
+            return ShowVersion(console);
         case CommandLineAction::ShowHelp:
-            PrintHelp(window, table, "");
+            PrintHelp(console, table, "");
             return exit_code::kSuccess;
         case CommandLineAction::Reject:
             LogWarning(decision.errorMessage);
-            PrintHelp(window, table, decision.errorMessage);
+            PrintHelp(console, table, decision.errorMessage);
             return exit_code::kBadCommandLine;
         case CommandLineAction::Install:
             break;
     }
-    for (const std::string& word : decision.ignoredWords) LogWarning("Ignored command-line word: " + word);
-    SilentWithoutDesktop(decision, desktop);
-    if (!aloneOnTheMachine) return RefuseSecondInstallation(window, decision.silent);
-    if (!decision.logPath.empty() && !window.LogOpened()) return RefuseUnwritableLog(window, decision);
-    return RunInstallation(window, decision);
+    if (!state.aloneOnTheMachine) return RefuseSecondInstallation(console, window.Pipeline().Silent());
+    if (!decision.logPath.empty() && !state.logOpened) return RefuseUnwritableLog(console, decision.logPath);
+    return RunInstallation(window, console);
 }
 
 // Runs the start-up while the window still exists, so that an unexpected error is logged
 // before the window's last line.
-int StartUpGuarded(CMainWindow& window, cxxopts::Options& table, const CommandLineDecision& decision,
-                   bool aloneOnTheMachine, const DesktopProbe& desktop) {
+int StartUpGuarded(CMainWindow& window, ParentConsole& console, cxxopts::Options& table,
+                   const CommandLineDecision& decision, const StartUpState& state) {
     try {
-        return StartUp(window, table, decision, aloneOnTheMachine, desktop);
+        return StartUp(window, console, table, decision, state);
     } catch (const std::exception& error) {
         Log(LogLevel::Failure, "Unexpected error: ", error.what());
     } catch (...) {
@@ -148,11 +135,17 @@ int RunInstaller(const std::vector<std::string>& arguments, const DownloadTiming
             initControls(&controls);
         // The command line comes first: it may say where the log goes.
         cxxopts::Options table = MakeOptionTable();
-        const CommandLineDecision decision = DecideFromCommandLine(table, arguments);
-        CMainWindow window(lock.Held() ? CMainWindow::LogFile::Open : CMainWindow::LogFile::None,
-                           Utf8ToWide(decision.logPath));
-        window.Pipeline().Run().timing = timing;
-        return StartUpGuarded(window, table, decision, lock.Held(), desktop);
+        Configuration configuration = Configure(table, arguments, timing);
+        StartUpState state;
+        state.aloneOnTheMachine = lock.Held();
+        state.logOpened = lock.Held() && OpenInstallationLog(configuration);
+        if (configuration.decision.action == CommandLineAction::Install)
+            for (const std::string& word : configuration.decision.ignoredWords)
+                LogWarning("Ignored command-line word: " + word);
+        SilentWithoutDesktop(configuration, desktop);
+        CMainWindow window(configuration.run);
+        ParentConsole console;  // released before the window goes
+        return StartUpGuarded(window, console, table, configuration.decision, state);
     } catch (...) {  // the window itself could not be constructed: the log may not even be open
         Log(LogLevel::Failure, "Unexpected error while starting up");
     }

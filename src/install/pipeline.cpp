@@ -3,6 +3,7 @@
 #include <exception>
 #include <functional>
 #include <system_error>
+#include <utility>
 
 #include "common/log.h"
 #include "common/system_error_text.h"
@@ -19,29 +20,34 @@
 #include "install/window_messages.h"
 
 namespace {
-// Creates the work folder (one level) unless it exists. Empty when it is there; otherwise what
+// What the log calls a failure to make either folder, the log folder or the run folder.
+constexpr char kCreatingFolder[] = "Creating work folder";
+
+// Creates the log folder (one level) unless it exists. Empty when it is there; otherwise what
 // is wrong, also when something other than a folder stands at its path, and the system error.
-std::string PrepareWorkFolder(const std::wstring& folder, DWORD& error) {
+std::string PrepareLogFolder(const std::wstring& folder, DWORD& error) {
     error = ERROR_SUCCESS;
     if (CreateDirectoryW(folder.c_str(), nullptr)) return {};
     error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS) return SystemErrorText("Creating work folder");
+    if (error != ERROR_ALREADY_EXISTS) return SystemErrorText(kCreatingFolder);
     std::wstring path = folder;
     while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         error = GetLastError();
-        return SystemErrorText("Creating work folder");
+        return SystemErrorText(kCreatingFolder);
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        return "Creating work folder failed: " + WideToUtf8(path) + " is a file, not a folder.";
+        return std::string(kCreatingFolder) + " failed: " + WideToUtf8(path) + " is a file, not a folder.";
     error = ERROR_SUCCESS;
     return {};
 }
 }  // namespace
 
-InstallationPipeline::InstallationPipeline(StageHost& host, std::wstring runFolderParent)
-    : m_host(host), m_runFolderParent(std::move(runFolderParent)) {
+InstallationPipeline::InstallationPipeline(StageHost& host, RunSettings settings)
+    : m_host(host), m_logFolder(std::move(settings.logFolder)), m_runFolderParent(std::move(settings.runFolderParent)) {
+    m_run.choices = std::move(settings.choices);
+    m_run.timing = settings.timing;
     // The real network and process start; tests replace them through Run().seams.
     m_run.seams.transfer = TransferPackage;
     m_run.seams.startProcess = StartSetupProcess;
@@ -58,13 +64,11 @@ InstallationPipeline::~InstallationPipeline() {
 void InstallationPipeline::StartInstallation() {
     if (m_run.Cancelled()) return;
     m_run.window = m_host.WindowHandle();
-    m_run.choices = m_host.Choices();
 
-    // The work folder holds the installation log; something else standing at its path is reported
+    // The log folder holds the installation log; something else standing at its path is reported
     // as what it is.
-    const std::wstring workFolder = m_host.WorkFolder();
     DWORD folderError = ERROR_SUCCESS;
-    const std::string folderProblem = workFolder.empty() ? std::string() : PrepareWorkFolder(workFolder, folderError);
+    const std::string folderProblem = m_logFolder.empty() ? std::string() : PrepareLogFolder(m_logFolder, folderError);
     if (!folderProblem.empty()) {
         m_host.ShowCancelButton();
         ReportError(folderProblem, folderError);
@@ -78,7 +82,7 @@ void InstallationPipeline::StartInstallation() {
     if (!parent.empty()) RemoveAbandonedRunFolders(parent);
     const bool haveRunFolder = !parent.empty() && m_runFolder.Create(parent);
     const DWORD runFolderError = haveRunFolder ? ERROR_SUCCESS : GetLastError();
-    const std::string folderFailure = haveRunFolder ? std::string() : SystemErrorText("Creating work folder");
+    const std::string folderFailure = haveRunFolder ? std::string() : SystemErrorText(kCreatingFolder);
     m_host.ShowCancelButton();
     if (!haveRunFolder) {
         ReportError(folderFailure, runFolderError);
@@ -133,7 +137,7 @@ void InstallationPipeline::Close() {
         LogError(FormatSystemError("The installation", error, SystemMessageText(error)));
     }
     m_runFolder.ReleaseLock();
-    CleanUpTempFiles(m_runFolder.Path(), m_host.Choices().silent);
+    CleanUpTempFiles(m_runFolder.Path(), m_run.choices.silent);
     // The outcome cannot change any more: what the process will end with.
     Log(LogLevel::Note, "Exit code: ", std::to_string(ExitCode()));
     PostMessageW(m_host.WindowHandle(), WM_DESTROY, 0, 0);

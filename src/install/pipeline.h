@@ -13,13 +13,14 @@
 #include "install/run_folder/private_folder.h"
 #include "common/unique_handle.h"
 #include "install/run_context.h"
+#include "install/run_settings.h"
 #include "install/stage_host.h"
 
 class InstallationPipeline {
 public:
-    // |runFolderParent|: where the run's private folder is made; empty for the system's place
-    // (PrivateFolderParent). Tests give a folder of their own.
-    explicit InstallationPipeline(StageHost& host, std::wstring runFolderParent = {});
+    // |settings|: the run's settings, made once at start-up; the stages get their choices and
+    // timing through the run context.
+    explicit InstallationPipeline(StageHost& host, RunSettings settings = {});
     ~InstallationPipeline();
     InstallationPipeline(const InstallationPipeline&) = delete;
     InstallationPipeline& operator=(const InstallationPipeline&) = delete;
@@ -36,6 +37,8 @@ public:
     int ExitCode() const;
     RunOutcome Outcome() const { return m_run.Outcome(); }
     bool CancelRequested() const { return m_run.Cancelled(); }
+    // A silent run: the window stays hidden and its lines go to the console.
+    bool Silent() const { return m_run.choices.silent; }
 
     // The run's shared state; tests replace its seams before the run starts.
     RunContext& Run() { return m_run; }
@@ -52,8 +55,9 @@ private:
     void JoinWorker();
 
     StageHost& m_host;
-    std::wstring m_runFolderParent;
-    PrivateFolder m_runFolder;  // the package and what is unpacked from it
+    std::wstring m_logFolder;        // made sure of before the run starts; empty: nothing to check
+    std::wstring m_runFolderParent;  // empty: the system's place
+    PrivateFolder m_runFolder;       // the package and what is unpacked from it
     RunContext m_run;
     std::thread m_worker;
     unique_handle m_workerFinished;  // set by the worker as its last act

@@ -3,7 +3,8 @@
 // event that waits can watch), the setup program that runs now, the window's handle, the user's
 // choices, the package path, and the seams through which the stages reach the outside world
 // (the transfer of the package, the start of a program, pauses), so that a test can put its own
-// in their place. The pipeline owns it; the stage workers only read what the UI thread wrote
+// in their place. The pipeline owns it and fills the choices and the timing in from the run's
+// settings; the stage workers only read what the UI thread wrote
 // before it started them, and report through it.
 #ifdef _WIN32
 #include <windows.h>
@@ -18,6 +19,7 @@
 #include "install/child_process_slot.h"
 #include "install/run_outcome.h"
 #include "install/run_seams.h"
+#include "install/run_settings.h"
 #include "install/stage_host.h"
 
 class RunContext {
@@ -32,7 +34,7 @@ public:
     ChildProcessSlot childProcess;
     HWND window = nullptr;
     RunChoices choices;
-    std::wstring packagePath;  // work folder + "Installer.zip"
+    std::wstring packagePath;  // run folder + "Installer.zip"
     DownloadTiming timing;
     RunSeams seams;
 

@@ -7,7 +7,7 @@ enum class RunOutcome {
     Pending,                   // nothing decided yet
     InstallerEnded,            // the product installer ran to its end: its exit code is the run's
     Cancelled,                 // the user closed the window first
-    Failed,                    // a stage failed: download, extraction, work folder, worker, setup program
+    Failed,                    // a stage failed: download, extraction, log or run folder, worker, setup program
     OtherInstallationRunning,  // the redistributable found another installation in progress
 };
 

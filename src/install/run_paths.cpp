@@ -5,4 +5,6 @@ std::wstring FolderOf(const std::wstring& path) {
     return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
 }
 
-std::wstring ExtractionFolderOf(const std::wstring& workPath) { return FolderOf(workPath) + kExtractionFolderName; }
+std::wstring ExtractionFolderOf(const std::wstring& packagePath) {
+    return FolderOf(packagePath) + kExtractionFolderName;
+}

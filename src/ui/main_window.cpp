@@ -29,20 +29,7 @@ unique_gdi<HFONT> CreateStatusFont(UINT dpi) {
                                          VARIABLE_PITCH, L"Arial"));
 }
 
-std::wstring TemporaryFolder() {
-    std::wstring folder(MAX_PATH + 1, L'\0');
-    DWORD length = GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
-    if (length > folder.size()) {  // a longer temporary folder: the call told us its size
-        folder.assign(length, L'\0');
-        length = GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());
-    }
-    folder.resize(length <= folder.size() ? length : 0);
-    return folder;
-}
-
 }  // namespace
-
-std::wstring WorkFolderIn(const std::wstring& tempFolder) { return tempFolder + Utf8ToWide(GetProductName()) + L"\\"; }
 
 // The order of tests: the cancel button's command first, then the window's own messages, then
 // the installation's messages. Whatever is not here falls to the reflection rule.
@@ -62,28 +49,14 @@ const CMainWindow::MessageHandler CMainWindow::kMessageTable[] = {
     {WM_DOWNLOAD_RETRY, &CMainWindow::OnDownloadRetry},
 };
 
-CMainWindow::CMainWindow(LogFile log, const std::wstring& logPath) : m_workPath(WorkFolderIn(TemporaryFolder())) {
-    if (log != LogFile::Open) return;
-    if (!logPath.empty()) {
-        m_logOpened = OpenLog(logPath);
-        return;
-    }
-    KeepPreviousLog(m_workPath + L"installation_log.txt", m_workPath + L"installation_log.previous.txt");
-    m_logOpened = OpenLog(m_workPath + L"installation_log.txt");
-}
+CMainWindow::CMainWindow(RunSettings settings) : m_pipeline(*this, std::move(settings)) {}
 
 CMainWindow::~CMainWindow() {
-    if (m_consoleAttached) FreeParentConsole();
     if (m_hWnd != nullptr) DestroyWindow(m_hWnd);
     Log(LogLevel::Note, "Main window destroyed, exiting...");
 }
 
 HWND CMainWindow::CreateHidden(HINSTANCE module) { return Create(module, IDD_MAIN_WINDOW, GetActiveWindow()); }
-
-void CMainWindow::AttachParentConsole() {
-    if (m_consoleAttached) return;
-    m_consoleAttached = ::AttachParentConsole();
-}
 
 std::wstring CMainWindow::Text(TextIndex index) const {
     return index < m_texts.size() ? m_texts[index] : std::wstring();
@@ -99,7 +72,7 @@ void CMainWindow::ShowCancelButton() {
 // Runs on the UI thread (the pipeline hands failures over by message). The text is UTF-8, so the
 // box is given it as UTF-16.
 void CMainWindow::ShowFailure(const std::string& message) {
-    if (m_choices.silent) {
+    if (m_pipeline.Silent()) {
         WriteConsoleLine(message);
         return;
     }
@@ -166,7 +139,7 @@ std::optional<LRESULT> CMainWindow::OnInitDialog(WPARAM, LPARAM) {
 }
 
 void CMainWindow::SetStatusText(std::wstring text) {
-    if (m_choices.silent) {
+    if (m_pipeline.Silent()) {
         WriteConsoleLine(text);
         return;
     }
@@ -241,7 +214,7 @@ std::optional<LRESULT> CMainWindow::OnInstallStart(WPARAM, LPARAM) {
 
 // Position and maximum are full 32-bit values: a download's byte counts exceed 65535.
 std::optional<LRESULT> CMainWindow::OnInstallProgress(WPARAM position, LPARAM maximum) {
-    if (m_choices.silent || m_pipeline.CancelRequested()) return 0;
+    if (m_pipeline.Silent() || m_pipeline.CancelRequested()) return 0;
     SendMessageW(m_progressBar, PBM_SETRANGE32, 0, maximum);
     SendMessageW(m_progressBar, PBM_SETPOS, position, 0);
     return 0;

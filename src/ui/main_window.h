@@ -1,7 +1,7 @@
 #pragma once
 // The installer's one window: a small modeless dialog (template IDD_MAIN_WINDOW) that also holds
-// the run's state. This file is its frame: construction with the work folder and the log,
-// creation, the console, the message table, the end of the message loop and destruction.
+// the run (its pipeline). This file is its frame: construction with the run's settings, creation,
+// the message table, the end of the message loop and destruction.
 #include <windows.h>
 
 #include <optional>
@@ -18,43 +18,26 @@
 
 class CMainWindow : public CDialogWindow, public StageHost {
 public:
-    // Whether this window's process writes the installation log: a copy started while another
-    // one installs must leave that copy's log alone.
-    enum class LogFile { Open, None };
-
-    // Computes the work folder and opens the installation log (unless told not to): at |logPath|
-    // when given, else in the work folder, where the previous run's log is kept as
-    // "installation_log.previous.txt".
-    explicit CMainWindow(LogFile log = LogFile::Open, const std::wstring& logPath = {});
-    // Frees an attached console, destroys the dialog and logs the last line.
+    // The run behind the window gets |settings| whole; the window keeps none of them.
+    explicit CMainWindow(RunSettings settings = {});
+    // Destroys the dialog and logs the last line.
     ~CMainWindow() override;
 
     // Creates the dialog hidden, owned by the thread's active window. Null when it cannot be made.
     HWND CreateHidden(HINSTANCE module);
 
-    // Makes standard output reach the caller (once); see common/console.h.
-    void AttachParentConsole();
-
-    // The run's choices from the command line; set before the window is shown.
-    void SetChoices(const RunChoices& choices) { m_choices = choices; }
-
     // The code the message loop ends with: the outcome of the run.
     int ExitCode() const { return m_pipeline.ExitCode(); }
 
-    const std::wstring& WorkPath() const { return m_workPath; }
-    // The installation log could be opened.
-    bool LogOpened() const { return m_logOpened; }
     // The run behind the window (its cancel request, its seams).
     InstallationPipeline& Pipeline() { return m_pipeline; }
 
     // StageHost
     HWND WindowHandle() const override { return m_hWnd; }
-    const RunChoices& Choices() const override { return m_choices; }
     std::wstring Text(TextIndex index) const override;
     void SetStatusText(std::wstring text) override;
     void ShowCancelButton() override;
     void ShowFailure(const std::string& message) override;
-    std::wstring WorkFolder() const override { return m_workPath; }
 
 protected:
     std::optional<LRESULT> Dispatch(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -92,13 +75,6 @@ private:
     unique_gdi<HFONT> m_statusFont;     // kept for the status line's life (and remade at a new DPI)
     UINT m_dpi = kDesignDpi;            // the DPI the window is drawn at now
     DialogLayout m_layout;              // the controls as laid out at creation
-    std::wstring m_workPath;            // temporary folder + product name + "\"
     std::vector<std::wstring> m_texts;  // translated lines, indexed by TextIndex
-    bool m_consoleAttached = false;
-    bool m_logOpened = false;
-    RunChoices m_choices;                    // silent, 32-bit, user login, quoted install path
-    InstallationPipeline m_pipeline{*this};  // the stages, their worker and the run's outcome
+    InstallationPipeline m_pipeline;    // the stages, their worker and the run's outcome
 };
-
-// The work folder of a run: |tempFolder| (ending in a backslash) + the product name + "\".
-std::wstring WorkFolderIn(const std::wstring& tempFolder);

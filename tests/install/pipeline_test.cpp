@@ -18,12 +18,10 @@ public:
     ~FakeHost() override { DestroyWindow(m_window); }
 
     HWND WindowHandle() const override { return m_window; }
-    const RunChoices& Choices() const override { return choices; }
     std::wstring Text(TextIndex index) const override { return L"line " + std::to_wstring(index); }
     void SetStatusText(std::wstring text) override { statusTexts.push_back(text); }
     void ShowCancelButton() override { ++cancelButtonShown; }
     void ShowFailure(const std::string& message) override { failures.push_back(message); }
-    std::wstring WorkFolder() const override { return workFolder; }
 
     // The messages posted to the window so far, removed from its queue.
     std::vector<UINT> TakePosted() {
@@ -33,8 +31,6 @@ public:
         return posted;
     }
 
-    RunChoices choices;
-    std::wstring workFolder;  // the log's folder; empty: nothing to check
     std::vector<std::wstring> statusTexts;
     int cancelButtonShown = 0;
     std::vector<std::string> failures;
@@ -117,8 +113,10 @@ TEST(ChildProcessSlot, OwnsTheHandleUntilTheWaitHasEnded) {
     EXPECT_FALSE(GetHandleInformation(child, &flags)) << "closed once the wait is over";
 }
 
-TEST_F(PipelineTest, WorkFolderThatCannotBeCreatedFailsTheRun) {
-    InstallationPipeline pipeline(host, L"C:\\no\\such\\parent");
+TEST_F(PipelineTest, RunFolderThatCannotBeCreatedFailsTheRun) {
+    RunSettings settings;
+    settings.runFolderParent = L"C:\\no\\such\\parent";
+    InstallationPipeline pipeline(host, settings);
     pipeline.StartInstallation();
     EXPECT_EQ(1, host.cancelButtonShown);
     EXPECT_EQ(std::vector<UINT>{WM_INSTALL_FAILED}, host.TakePosted()) << "no download started";
@@ -130,12 +128,13 @@ TEST_F(PipelineTest, WorkFolderThatCannotBeCreatedFailsTheRun) {
         << "the outcome carries the system error to the log: " << Logged();
 }
 
-TEST_F(PipelineTest, WorkFolderPathThatIsAFileIsReportedAsOne) {
-    TestFolder folder(L"work-file");
+TEST_F(PipelineTest, LogFolderPathThatIsAFileIsReportedAsOne) {
+    TestFolder folder(L"log-folder-file");
     const std::wstring blocker = folder.Path() + L"\\QuorVel";
     CloseHandle(CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    host.workFolder = blocker + L"\\";
-    InstallationPipeline pipeline(host);
+    RunSettings settings;
+    settings.logFolder = blocker + L"\\";
+    InstallationPipeline pipeline(host, settings);
     pipeline.StartInstallation();
     EXPECT_EQ(std::vector<UINT>{WM_INSTALL_FAILED}, host.TakePosted()) << "no download started";
     EXPECT_NE(std::string::npos, Logged().find("QuorVel is a file, not a folder.")) << Logged();

@@ -6,6 +6,7 @@
 
 #include <commctrl.h>
 
+#include <optional>
 #include <string>
 
 #include "install/window_messages.h"
@@ -52,16 +53,17 @@ protected:
         InitCommonControlsEx(&controls);
     }
 
-    void SetUp() override {
-        ASSERT_NE(m_window.CreateHidden(GetModuleHandleW(nullptr)), nullptr);
-        m_dialog = m_window.m_hWnd;
-    }
+    void SetUp() override { Open(false); }
 
     HWND Control(int id) const { return GetDlgItem(m_dialog, id); }
-    void Choose(bool silent) {
-        RunChoices choices;
-        choices.silent = silent;
-        m_window.SetChoices(choices);
+    // A window of its own for a run that is (or is not) silent.
+    void Open(bool silent) {
+        RunSettings settings;
+        settings.choices.silent = silent;
+        m_window.reset();
+        m_window.emplace(settings);
+        ASSERT_NE(m_window->CreateHidden(GetModuleHandleW(nullptr)), nullptr);
+        m_dialog = m_window->m_hWnd;
     }
     LRESULT Progress(WPARAM position, LPARAM maximum) {
         return SendMessageW(m_dialog, WM_INSTALL_PROGRESS, position, maximum);
@@ -69,7 +71,7 @@ protected:
     LRESULT BarPosition() const { return SendMessageW(Control(IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0); }
     LRESULT BarMaximum() const { return SendMessageW(Control(IDC_PROGRESS_BAR), PBM_GETRANGE, FALSE, 0); }
 
-    CMainWindow m_window;
+    std::optional<CMainWindow> m_window;
     HWND m_dialog = nullptr;
 };
 }  // namespace
@@ -79,7 +81,7 @@ TEST_F(MainWindowDisplay, TitleIsTheProductAndTheUsersInstallerLine) {
     LoadTranslation(TranslationIdForUser(), lines);
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(WindowText(m_dialog), L"QuorVel " + lines[5]);
-    EXPECT_EQ(m_window.Text(TEXT_CANCEL), lines[1]);
+    EXPECT_EQ(m_window->Text(TEXT_CANCEL), lines[1]);
 }
 
 TEST_F(MainWindowDisplay, InitialisationSetsIconColoursFontAndButton) {
@@ -115,40 +117,38 @@ TEST_F(MainWindowDisplay, StatusStaticGetsTheNullBrush) {
 }
 
 TEST_F(MainWindowDisplay, ProgressUsesFull32BitValuesUntilCancelled) {
-    Choose(false);
     EXPECT_EQ(Progress(300000, 1000000), 0);
     EXPECT_EQ(BarPosition(), 300000);
     EXPECT_EQ(BarMaximum(), 1000000);
     Progress(5000000, 1000000);
     EXPECT_EQ(BarPosition(), 1000000) << "a position past the maximum is clamped";
 
-    m_window.Pipeline().Run().cancel.Request();
+    m_window->Pipeline().Run().cancel.Request();
     Progress(10, 20);
     EXPECT_EQ(BarPosition(), 1000000) << "progress after the cancel must be ignored";
     EXPECT_EQ(BarMaximum(), 1000000);
 }
 
 TEST_F(MainWindowDisplay, SilentRunIgnoresProgress) {
-    Choose(true);
+    Open(true);
     Progress(300000, 1000000);
     EXPECT_EQ(BarPosition(), 0);
     EXPECT_EQ(BarMaximum(), 100);
 }
 
 TEST_F(MainWindowDisplay, StatusLineShowsTextUntilCancelled) {
-    Choose(false);
-    m_window.SetStatusText(L"Fetching files...");
+    m_window->SetStatusText(L"Fetching files...");
     EXPECT_EQ(WindowText(Control(IDC_STATUS_TEXT)), L"Fetching files...");
-    m_window.Pipeline().Run().cancel.Request();
-    m_window.SetStatusText(L"Extracting files...");
+    m_window->Pipeline().Run().cancel.Request();
+    m_window->SetStatusText(L"Extracting files...");
     EXPECT_EQ(WindowText(Control(IDC_STATUS_TEXT)), L"Fetching files...");
 }
 
 TEST_F(MainWindowDisplay, SilentStatusLinesGoToStandardOutputOnePerLine) {
-    Choose(true);
+    Open(true);
     testing::internal::CaptureStdout();
-    m_window.SetStatusText(L"Fetching files...");
-    m_window.SetStatusText(L"T\u00e9l\u00e9chargement...");
+    m_window->SetStatusText(L"Fetching files...");
+    m_window->SetStatusText(L"T\u00e9l\u00e9chargement...");
     std::string printed = testing::internal::GetCapturedStdout();
     std::string withoutCr;
     for (char c : printed) {

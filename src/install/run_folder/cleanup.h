@@ -1,6 +1,6 @@
 #pragma once
-// Removal of what a run left: its private folder with the package and everything unpacked. The
-// work folder in the user's temporary folder, with the installation log, stays.
+// Removal of what a run left: its private run folder with the package and everything unpacked.
+// The log folder in the user's temporary folder, with the installation log, stays.
 #ifdef _WIN32
 #include <windows.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "common/unique_handle.h"
-#include "install/stage_host.h"
+#include "install/run_settings.h"
 
 class RunContext;
 
