@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "app/message_loop.h"
 #include "common/exit_codes.h"
-#include "common/log.h"
+#include "test_log.h"
 
 namespace {
 
@@ -35,13 +33,9 @@ BOOL WINAPI QuittingGetMessage(LPMSG message, HWND, UINT, UINT) {
 TEST(MessageLoop, EndsWithTheQuitCode) { EXPECT_EQ(1602, RunMessageLoop(QuittingGetMessage)); }
 
 TEST(MessageLoop, UnreadableMessagesEndTheRunAsAFailureWithTheSystemsReason) {
-    const auto log = std::filesystem::temp_directory_path() / "qv_message_loop_test_log.txt";
-    OpenLog(log.wstring());
     EXPECT_EQ(exit_code::kInstallFailure, RunMessageLoop(FailingGetMessage));
     EXPECT_EQ(2, g_calls) << "the loop went on reading after the failure";
-    CloseLog();
-    std::ifstream in(log);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = TestLog::Text();
     EXPECT_NE(std::string::npos, text.find(" Failure: Reading the window messages failed with error 1400 (0x0578): "))
         << text;
 }

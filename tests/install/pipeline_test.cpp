@@ -6,7 +6,8 @@
 
 #include "common/exit_codes.h"
 #include "install/window_messages.h"
-#include "test_folder.h"
+#include "scratch_folder.h"
+#include "test_log.h"
 
 namespace {
 
@@ -129,8 +130,8 @@ TEST_F(PipelineTest, RunFolderThatCannotBeCreatedFailsTheRun) {
 }
 
 TEST_F(PipelineTest, LogFolderPathThatIsAFileIsReportedAsOne) {
-    TestFolder folder(L"log-folder-file");
-    const std::wstring blocker = folder.Path() + L"\\QuorVel";
+    ScratchFolder folder("log-folder-file");
+    const std::wstring blocker = folder.WidePath() + L"\\QuorVel";
     CloseHandle(CreateFileW(blocker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     RunSettings settings;
     settings.logFolder = blocker + L"\\";

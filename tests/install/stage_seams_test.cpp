@@ -11,7 +11,8 @@
 #include "install/run_context.h"
 #include "install/setup/setup_stage.h"
 #include "install/window_messages.h"
-#include "test_folder.h"
+#include "scratch_folder.h"
+#include "test_log.h"
 
 namespace {
 
@@ -166,8 +167,8 @@ TEST_F(DownloadStageTest, ACancelDuringThePauseEndsTheDownloadQuietly) {
 using SetupStageTest = StageTest;
 
 // The unpacked folder of a package with both setup programs (one byte each: the seams start them).
-std::wstring PlantSetupPrograms(const TestFolder& folder) {
-    const std::wstring extraction = folder.Path() + L"\\Installer";
+std::wstring PlantSetupPrograms(const ScratchFolder& folder) {
+    const std::wstring extraction = folder.WidePath() + L"\\Installer";
     CreateDirectoryW(extraction.c_str(), nullptr);
     for (const wchar_t* name : {L"vcredist.exe", L"Installer.exe"})
         std::ofstream(std::filesystem::path(extraction + L"\\" + name)).put('x');
@@ -175,9 +176,9 @@ std::wstring PlantSetupPrograms(const TestFolder& folder) {
 }
 
 TEST_F(SetupStageTest, RunsBothProgramsThroughTheSeamUnlessCancelledMeanwhile) {
-    TestFolder folder(L"setup-seams");
+    ScratchFolder folder("setup-seams");
     const std::wstring extraction = PlantSetupPrograms(folder);
-    run.packagePath = folder.Path() + L"\\Installer.zip";
+    run.packagePath = folder.WidePath() + L"\\Installer.zip";
     run.choices.silent = false;
     run.choices.user = "alice";
     run.choices.tag = "test";
@@ -212,7 +213,7 @@ TEST_F(SetupStageTest, RunsBothProgramsThroughTheSeamUnlessCancelledMeanwhile) {
 // Every pair of the redistributable's and the product installer's exit codes: whether the product
 // installer runs and what the program ends with.
 TEST_F(SetupStageTest, TheSetupProgramsExitCodesDecideTheRunsExitCode) {
-    TestFolder folder(L"setup-exit-codes");
+    ScratchFolder folder("setup-exit-codes");
     PlantSetupPrograms(folder);
     const struct {
         unsigned long runtime;
@@ -226,7 +227,7 @@ TEST_F(SetupStageTest, TheSetupProgramsExitCodesDecideTheRunsExitCode) {
         for (const unsigned long installerCode : {0UL, 3010UL, 1603UL, 2UL}) {
             RunContext stage;
             stage.window = run.window;
-            stage.packagePath = folder.Path() + L"\\Installer.zip";
+            stage.packagePath = folder.WidePath() + L"\\Installer.zip";
             std::vector<std::wstring> started;
             stage.seams.startProcess = [&](const std::wstring& program, wchar_t*, const std::wstring&,
                                            PROCESS_INFORMATION& info) {

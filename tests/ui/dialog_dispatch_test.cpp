@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ui/dialog_dispatch.h"
-#include "ui_test_log.h"
+#include "test_log.h"
 
 namespace {
 
@@ -160,7 +160,7 @@ TEST_F(DialogDispatchTest, AnExceptionInAHandlerIsLoggedAndEndsTheLoopWithAFailu
     MSG quit{};
     ASSERT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "no quit message posted";
     EXPECT_EQ(1603u, quit.wParam);
-    const std::vector<std::string> lines = TestLogLines();
+    const std::vector<std::string> lines = TestLog::Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(std::string::npos,
               lines.back().find("Failure: Unexpected error while handling a window message: handler broke"))

@@ -6,7 +6,7 @@
 #include "ui/main_window.h"
 #include "ui/product_name.h"
 #include "ui/resources/resource_ids.h"
-#include "ui_test_log.h"
+#include "test_log.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ TEST(MainWindow, LivesFromConstructionToTheLastLogLine) {
         EXPECT_EQ(1602, RunLoopUntilQuit());
         EXPECT_TRUE(IsWindow(window.m_hWnd));
     }
-    const auto lines = TestLogLines();
+    const auto lines = TestLog::Lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(std::string::npos, lines.back().find(" Note: Main window destroyed, exiting...")) << lines.back();
 }

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "scratch_folder.h"
 #include "support/test_files.h"
 #include "support/zip_builder.h"
 #include "zip/end_record.h"
@@ -417,7 +418,7 @@ INSTANTIATE_TEST_SUITE_P(BothSources, ArchiveDirectoryTest,
                          });
 
 TEST(ArchiveFile, MissingFileRaisesCannotOpen) {
-    TempFolder folder("missing");
+    ScratchFolder folder("missing");
     try {
         ZipArchive::OpenFromFile((folder.Path() / "absent.zip").wstring());
         FAIL() << "no exception for a missing file";
@@ -434,7 +435,7 @@ TEST(ArchiveFile, NullStreamGivesAnEmptyArchive) {
 
 // Archives above 2 GiB: the local header offset is an unsigned 32-bit value. The file is sparse.
 TEST(ArchiveFile, LocalHeaderAtOrAbove2GiBIsFound) {
-    TempFolder folder("large");
+    ScratchFolder folder("large");
     const fs::path file = folder.Path() / "large.zip";
     const std::uint32_t headerOffset = 0x80000010u;
     BuiltArchive built;

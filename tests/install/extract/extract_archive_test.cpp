@@ -10,6 +10,8 @@
 #include "common/text.h"
 #include "install/extract/entry_read_ahead.h"
 #include "install/extract/extract_archive.h"
+#include "scratch_folder.h"
+#include "test_log.h"
 #include "support/test_files.h"
 #include "support/zip_builder.h"
 #include "zip/zip_archive.h"
@@ -30,20 +32,9 @@ public:
     }
 
 private:
-    static const fs::path& File() {
-        static const fs::path file = [] {
-            const fs::path path = fs::temp_directory_path() / "qv_extract_test_log" / "installation_log.txt";
-            std::error_code ignored;
-            fs::remove(path, ignored);
-            OpenLog(path.wstring());
-            return path;
-        }();
-        return file;
-    }
     static std::vector<std::string> All() {
-        std::ifstream in(File());
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) lines.push_back(line.substr(line.find(") ") + 2));
+        std::vector<std::string> lines = TestLog::Lines();
+        for (std::string& line : lines) line = line.substr(line.find(") ") + 2);
         return lines;
     }
     std::size_t m_start;
@@ -93,7 +84,7 @@ ExtractionRun Extract(const fs::path& package, const fs::path& folder, int cance
 
 class Extraction : public ::testing::Test {
 protected:
-    TempFolder m_temp{"extract"};
+    ScratchFolder m_temp{"extract"};
     fs::path m_out = m_temp.Path() / "Installer";
     void SetUp() override { fs::create_directories(m_out); }
 

@@ -8,7 +8,8 @@
 
 #include "common/system_error_text.h"
 #include "common/unique_handle.h"
-#include "test_folder.h"
+#include "scratch_folder.h"
+#include "test_log.h"
 
 namespace {
 
@@ -19,8 +20,8 @@ void WriteFile(const std::wstring& path, const std::string& content = "data") {
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 TEST(RemoveFolderTree, RemovesNestedFoldersAndReadOnlyFiles) {
-    TestFolder root(L"tree");
-    const std::wstring folder = root.Path() + L"\\Installer";
+    ScratchFolder root("tree");
+    const std::wstring folder = root.WidePath() + L"\\Installer";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\sub").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((folder + L"\\sub\\empty").c_str(), nullptr));
@@ -30,18 +31,18 @@ TEST(RemoveFolderTree, RemovesNestedFoldersAndReadOnlyFiles) {
 
     EXPECT_EQ(DWORD{ERROR_SUCCESS}, RemoveFolderTree(folder));
     EXPECT_FALSE(Exists(folder));
-    EXPECT_TRUE(Exists(root.Path())) << "only the named folder goes";
+    EXPECT_TRUE(Exists(root.WidePath())) << "only the named folder goes";
 }
 
 TEST(RemoveFolderTree, MissingFolderIsNoError) {
-    TestFolder root(L"missing");
-    EXPECT_EQ(DWORD{ERROR_SUCCESS}, RemoveFolderTree(root.Path() + L"\\Installer"));
-    EXPECT_EQ(DWORD{ERROR_SUCCESS}, RemoveFolderTree(root.Path() + L"\\no\\such\\Installer"));
+    ScratchFolder root("missing");
+    EXPECT_EQ(DWORD{ERROR_SUCCESS}, RemoveFolderTree(root.WidePath() + L"\\Installer"));
+    EXPECT_EQ(DWORD{ERROR_SUCCESS}, RemoveFolderTree(root.WidePath() + L"\\no\\such\\Installer"));
 }
 
 TEST(RemoveFolderTree, LockedFileIsReportedAndTheRestRemoved) {
-    TestFolder root(L"locked");
-    const std::wstring folder = root.Path() + L"\\Installer";
+    ScratchFolder root("locked");
+    const std::wstring folder = root.WidePath() + L"\\Installer";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     WriteFile(folder + L"\\a.txt");
     WriteFile(folder + L"\\held.dll");
@@ -61,8 +62,8 @@ TEST(RemoveFolderTree, LockedFileIsReportedAndTheRestRemoved) {
 }
 
 TEST(CleanUpTempFiles, LockedFileGivesOneWarningInTheLogAndOnStandardOutput) {
-    TestFolder root(L"cleanup");
-    const std::wstring folder = root.Path() + L"\\Installer";
+    ScratchFolder root("cleanup");
+    const std::wstring folder = root.WidePath() + L"\\Installer";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     WriteFile(folder + L"\\held.dll");
     unique_handle held(CreateFileW((folder + L"\\held.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -85,8 +86,8 @@ TEST(CleanUpTempFiles, LockedFileGivesOneWarningInTheLogAndOnStandardOutput) {
 }
 
 TEST(CleanUpTempFiles, InteractiveRunPrintsNothing) {
-    TestFolder root(L"quiet");
-    const std::wstring folder = root.Path() + L"\\Installer";
+    ScratchFolder root("quiet");
+    const std::wstring folder = root.WidePath() + L"\\Installer";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     WriteFile(folder + L"\\held.dll");
     unique_handle held(CreateFileW((folder + L"\\held.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,

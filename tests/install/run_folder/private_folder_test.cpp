@@ -10,7 +10,7 @@
 #include <regex>
 
 #include "common/text.h"
-#include "test_folder.h"
+#include "scratch_folder.h"
 
 namespace {
 
@@ -68,12 +68,12 @@ TEST(PrivateFolderDescriptor, FullControlForSystemAndAdministratorsOnlyNothingIn
 }
 
 TEST(PrivateFolder, EachRunGetsAFreshUnpredictableFolderWithItsLockHeld) {
-    TestFolder parent(L"private");
+    ScratchFolder parent("private");
     PrivateFolder first;
     PrivateFolder second;
-    ASSERT_TRUE(first.Create(parent.Path())) << GetLastError();
-    ASSERT_TRUE(second.Create(parent.Path())) << GetLastError();
-    const std::wregex name(std::regex_replace(parent.Path(), std::wregex(LR"([\\^$.|?*+()\[\]{}])"), L"\\$&") +
+    ASSERT_TRUE(first.Create(parent.WidePath())) << GetLastError();
+    ASSERT_TRUE(second.Create(parent.WidePath())) << GetLastError();
+    const std::wregex name(std::regex_replace(parent.WidePath(), std::wregex(LR"([\\^$.|?*+()\[\]{}])"), L"\\$&") +
                            LR"(\\QuorVel-[0-9A-F]{16})");
     EXPECT_TRUE(std::regex_match(first.Path(), name)) << WideToUtf8(first.Path());
     EXPECT_NE(first.Path(), second.Path());
@@ -87,30 +87,30 @@ TEST(PrivateFolder, EachRunGetsAFreshUnpredictableFolderWithItsLockHeld) {
     first.ReleaseLock();
     EXPECT_FALSE(Exists(lock)) << "the lock file goes with its handle";
 
-    EXPECT_FALSE(PrivateFolder().Create(parent.Path() + L"\\missing")) << "no parent is created on the way";
+    EXPECT_FALSE(PrivateFolder().Create(parent.WidePath() + L"\\missing")) << "no parent is created on the way";
 }
 
 TEST(RemoveAbandonedRunFolders, RemovesOnlyOurFoldersThatNoRunningCopyOwns) {
-    TestFolder parent(L"abandoned");
+    ScratchFolder parent("abandoned");
     PrivateFolder running;
-    ASSERT_TRUE(running.Create(parent.Path()));
+    ASSERT_TRUE(running.Create(parent.WidePath()));
     PrivateFolder crashed;
-    ASSERT_TRUE(crashed.Create(parent.Path()));
+    ASSERT_TRUE(crashed.Create(parent.WidePath()));
     crashed.ReleaseLock();  // as when its process died
     std::ofstream(std::filesystem::path(crashed.Path() + L"\\Installer.zip")) << "left behind";
-    const std::wstring older = parent.Path() + L"\\QuorVel-0123456789ABCDEF";  // no lock file at all
+    const std::wstring older = parent.WidePath() + L"\\QuorVel-0123456789ABCDEF";  // no lock file at all
     ASSERT_TRUE(CreateDirectoryW(older.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((older + L"\\Installer").c_str(), nullptr));
-    const std::wstring notOurs = parent.Path() + L"\\Other";
+    const std::wstring notOurs = parent.WidePath() + L"\\Other";
     ASSERT_TRUE(CreateDirectoryW(notOurs.c_str(), nullptr));
-    std::ofstream(std::filesystem::path(parent.Path() + L"\\QuorVel-file")) << "a file, not a run folder";
+    std::ofstream(std::filesystem::path(parent.WidePath() + L"\\QuorVel-file")) << "a file, not a run folder";
 
-    EXPECT_EQ(2u, RemoveAbandonedRunFolders(parent.Path()));
+    EXPECT_EQ(2u, RemoveAbandonedRunFolders(parent.WidePath()));
     EXPECT_TRUE(Exists(running.Path() + L"\\" + kOwnerLockName)) << "the running copy's folder stays";
     EXPECT_FALSE(Exists(crashed.Path()));
     EXPECT_FALSE(Exists(older));
     EXPECT_TRUE(Exists(notOurs));
-    EXPECT_TRUE(Exists(parent.Path() + L"\\QuorVel-file"));
+    EXPECT_TRUE(Exists(parent.WidePath() + L"\\QuorVel-file"));
 }
 
 TEST(PrivateFolderParent, IsAPlainFolderThatCanBeUsedAgain) {

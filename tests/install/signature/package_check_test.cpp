@@ -12,17 +12,18 @@
 
 #include "common/text.h"
 #include "install/signature/package_keys.h"
-#include "test_folder.h"
+#include "scratch_folder.h"
+#include "test_log.h"
 
 namespace {
 
 class PackageCheckTest : public testing::Test {
 protected:
-    PackageCheckTest() : m_folder(L"package-check") {}
+    PackageCheckTest() : m_folder("package-check") {}
 
     std::wstring Copy(const char* name) {
         const char* data = std::getenv("QV_SIGNATURE_TEST_DATA");
-        const std::wstring path = m_folder.Path() + L"\\Installer.zip";
+        const std::wstring path = m_folder.WidePath() + L"\\Installer.zip";
         EXPECT_TRUE(CopyFileW(Utf8ToWide(std::string(data ? data : "") + "/" + name).c_str(), path.c_str(), FALSE))
             << "copying " << name;
         return path;
@@ -34,7 +35,7 @@ protected:
         return file ? ERROR_SUCCESS : GetLastError();
     }
 
-    TestFolder m_folder;
+    ScratchFolder m_folder;
 };
 
 TEST_F(PackageCheckTest, AHeldAuthenticPackageCannotBeChangedButCanBeRead) {

@@ -65,17 +65,3 @@ std::shared_ptr<ZipArchive> OpenArchive(const fs::path& file, ArchiveSource sour
     if (source == ArchiveSource::File) return ZipArchive::OpenFromFile(file.wstring());
     return ArchiveFromBytes(ReadFileBytes(file), ArchiveSource::OddChunks);
 }
-
-TempFolder::TempFolder(const std::string& label) {
-    static std::atomic<unsigned> counter{0};
-    const auto unique =
-        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "_" + std::to_string(counter++);
-    m_path = fs::temp_directory_path() / ("qv_" + label + "_" + unique);
-    fs::remove_all(m_path);
-    fs::create_directories(m_path);
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-}

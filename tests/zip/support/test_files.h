@@ -27,16 +27,3 @@ enum class ArchiveSource { File, OddChunks };
 const char* ToString(ArchiveSource source);
 std::shared_ptr<ZipArchive> OpenArchive(const std::filesystem::path& file, ArchiveSource source);
 std::shared_ptr<ZipArchive> ArchiveFromBytes(const std::string& bytes, ArchiveSource source = ArchiveSource::OddChunks);
-
-// A fresh folder below the system's temporary folder, removed with the object.
-class TempFolder {
-public:
-    explicit TempFolder(const std::string& label);
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
