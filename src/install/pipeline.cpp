@@ -16,10 +16,18 @@
 #include "install/run_paths.h"
 #include "install/setup/process_start.h"
 #include "install/setup/setup_stage.h"
+#include "install/signature/run_package_check.h"
 #include "install/ui_thread_wait.h"
 #include "install/window_messages.h"
 
 namespace {
+// The second stage's body: the package is checked, then unpacked while it stays held unchangeable
+// (from before the check until the extraction has read the last entry).
+void CheckThenExtractStage(RunContext& run) {
+    unique_handle checkedPackage;
+    if (CheckRunPackage(run, checkedPackage)) ExtractStage(run);
+}
+
 // What the log calls a failure to make either folder, the log folder or the run folder.
 constexpr char kCreatingFolder[] = "Creating work folder";
 
@@ -98,7 +106,7 @@ void InstallationPipeline::StartInstallation() {
 
 void InstallationPipeline::OnDownloadDone() {
     if (m_run.Cancelled()) return;
-    StartStage(TEXT_EXTRACTING, ExtractStage);
+    StartStage(TEXT_EXTRACTING, CheckThenExtractStage);
 }
 
 void InstallationPipeline::OnExtractDone() {

@@ -1,9 +1,10 @@
 #pragma once
-// Second stage: unpacks the package into the extraction folder, one progress step per entry.
+// Second stage, after the package's check: unpacks the package into the extraction folder, one
+// progress step per entry.
 #ifdef _WIN32
 class RunContext;
 
-// Worker body: posts WM_EXTRACT_DONE, or reports "Failed to extract files." when nothing could be
-// extracted, or ends quietly when the run was cancelled.
+// Worker body (the package is checked and held by the caller): posts WM_EXTRACT_DONE, or reports "Failed to extract
+// files." when nothing could be extracted, or ends quietly when the run was cancelled.
 void ExtractStage(RunContext& run);
 #endif
