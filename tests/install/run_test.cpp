@@ -65,8 +65,11 @@ struct ScriptedAttempts {
 
     AttemptOutcome Run() {
         return RunWithRetries(
-            [this](int number) {
+            [this](int number, int triesUsed) {
                 EXPECT_EQ(made + 1, number);
+                int used = 0;
+                for (int i = 0; i < made; ++i) used += outcomes.at(static_cast<size_t>(i)).keptProgress ? 0 : 1;
+                EXPECT_EQ(used, triesUsed) << "attempt " << number;
                 return outcomes.at(static_cast<size_t>(made++));
             },
             [this](std::chrono::milliseconds delay) {

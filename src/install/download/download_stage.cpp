@@ -50,9 +50,8 @@ void DownloadStage(RunContext& run) {
 
     std::string failure;
     unsigned long failureError = 0;
-    int countedFailures = 0;     // failures that used up a try (see RunWithRetries)
     std::uint64_t mostKept = 0;  // the most of the package any attempt kept so far
-    const auto attempt = [&](int number) {
+    const auto attempt = [&](int number, int triesUsed) {
         if (number > 1) {
             // The status line and the progress bar start again with the new attempt.
             run.Post(WM_DOWNLOAD_RETRY);
@@ -66,12 +65,11 @@ void DownloadStage(RunContext& run) {
             failureError = result.error;
             outcome.keptProgress =
                 outcome.kind == AttemptOutcome::Kind::Transient && result.kept.Usable() && result.kept.bytes > mostKept;
-            Log(LogLevel::Warning, "Download attempt ", static_cast<unsigned>(countedFailures + 1), " of ",
+            Log(LogLevel::Warning, "Download attempt ", static_cast<unsigned>(triesUsed + 1), " of ",
                 static_cast<unsigned>(kMaxDownloadAttempts), " failed: ", outcome.reason,
                 outcome.keptProgress ? " (" + std::to_string(result.kept.bytes) +
                                            " bytes are kept for the next attempt, so this one does not count)"
                                      : std::string());
-            if (!outcome.keptProgress) ++countedFailures;
         }
         request.resume = result.kept.Usable() ? result.kept : ResumePoint{};
         mostKept = std::max(mostKept, request.resume.bytes);

@@ -68,7 +68,7 @@ private:
         std::wstring url = m_attempt.url;
         for (int redirects = 0;; ++redirects) {
             HINTERNET request = nullptr;
-            if (!OpenRequest(url, request, failure)) return m_outcome;
+            if (const std::optional<AttemptOutcome> unopened = OpenRequest(url, request, failure)) return *unopened;
             if (!Exchange(request)) return SendFailure(GetLastError(), failure);
             m_attempt.stall.Arrived();
             DWORD status = QueryStatus(m_net, request);
@@ -115,12 +115,10 @@ private:
     }
 
     // Connects for |url| and opens its request, with our options and the proxy chosen for it.
-    bool OpenRequest(const std::wstring& url, HINTERNET& request, std::string& failure) {
+    // Nothing when the request is open; otherwise why not.
+    std::optional<AttemptOutcome> OpenRequest(const std::wstring& url, HINTERNET& request, std::string& failure) {
         const std::optional<UrlParts> parts = CrackUrl(m_net, url);
-        if (!parts) {
-            m_outcome = AddressFailure(url, failure);
-            return false;
-        }
+        if (!parts) return AddressFailure(url, failure);
         const HINTERNET connection =
             m_attempt.Adopt(Attempt::Slot::Connection, m_net.connect(m_session, parts->host.c_str(), parts->port, 0));
         if (connection)
@@ -129,10 +127,7 @@ private:
                                 m_net.openRequest(connection, L"GET", parts->pathAndQuery.c_str(), nullptr,
                                                   WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                   (parts->secure ? WINHTTP_FLAG_SECURE : 0) | WINHTTP_FLAG_REFRESH));
-        if (!request) {
-            m_outcome = NetworkFailure(GetLastError(), "no connection to the server", failure);
-            return false;
-        }
+        if (!request) return NetworkFailure(GetLastError(), "no connection to the server", failure);
         DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER, noCookies = WINHTTP_DISABLE_COOKIES;
         m_net.setOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
         m_net.setOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &noCookies, sizeof noCookies);
@@ -140,7 +135,7 @@ private:
         m_net.setOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
         m_net.setStatusCallback(request, NoteCertificateProblems, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
         m_headers = Utf8ToWide(std::string(kRequestHeaders) + ResumeHeaders(m_attempt.resume));
-        return true;
+        return std::nullopt;
     }
 
     bool Exchange(HINTERNET request) {
@@ -332,7 +327,6 @@ private:
     bool m_triedSignIn = false;
     std::wstring m_headers;
     ResumePoint m_kept;
-    AttemptOutcome m_outcome;
     unsigned long m_error = 0;  // the error in the failure text
 };
 

@@ -58,7 +58,7 @@ AttemptOutcome RunWithRetries(const AttemptFunction& attempt, const PauseFunctio
                               std::chrono::milliseconds firstDelay) {
     int countedFailures = 0;
     for (int number = 1;; ++number) {
-        AttemptOutcome outcome = attempt(number);
+        AttemptOutcome outcome = attempt(number, countedFailures);
         if (!outcome.keptProgress) ++countedFailures;
         if (!ShouldRetry(outcome, countedFailures, number)) return outcome;
         const std::chrono::milliseconds delay =

@@ -39,13 +39,14 @@ bool IsSchemeDowngrade(std::string_view from, std::string_view to);
 // count (those without kept progress, this one included) in |attempts| attempts.
 bool ShouldRetry(const AttemptOutcome& outcome, int countedFailures, int attempts);
 
-// Runs |attempt| (given its number, from 1) until it succeeds, is cancelled, fails for good or has
+// Runs |attempt| (given its number, from 1, and how many tries the failures before it used up)
+// until it succeeds, is cancelled, fails for good or has
 // failed kMaxDownloadAttempts times without keeping progress (or kMostDownloadAttempts attempts
 // were made). Before each further attempt |retrying| hears of the failed one and |pause| waits the
 // delay (after a failure that kept progress, the first delay); a pause that answers false
 // (cancelled meanwhile) ends the attempts with a Cancelled outcome. Returns the last attempt's
 // outcome.
-using AttemptFunction = std::function<AttemptOutcome(int attempt)>;
+using AttemptFunction = std::function<AttemptOutcome(int attempt, int triesUsed)>;
 using PauseFunction = std::function<bool(std::chrono::milliseconds delay)>;
 using RetryNotice =
     std::function<void(int failedAttempt, const AttemptOutcome& outcome, std::chrono::milliseconds delay)>;
