@@ -251,7 +251,8 @@ def main():
     parser.add_argument("--work", default=os.path.join(ROOT, "build", "bench"))
     parser.add_argument("--qv-unzip", default=os.path.join(ROOT, "build", "host", "tools", "qv-unzip", "qv-unzip"))
     parser.add_argument("--methods", default="stored,deflate,bzip2,lzma")
-    parser.add_argument("--only", default="", help="time only packages whose label holds one of these comma-separated texts")
+    parser.add_argument("--only", default="", help="time only packages whose label holds one of these comma-separated texts "
+                        "(a text cannot hold a comma: \"one-byte\" picks the 1,000,000 entries)")
     parser.add_argument("--prepare-only", action="store_true", help="make the packages, time nothing")
     parser.add_argument("--large", action="store_true", help="also the 4.5 GiB entry and the 1,000,000 entries (qv-unzip once)")
     args = parser.parse_args()

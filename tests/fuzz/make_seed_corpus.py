@@ -130,6 +130,27 @@ with tempfile.TemporaryDirectory() as src:
     subprocess.run(["zip", "-qfz", os.path.join(out, "infozip_zip64.zip"), "a.txt"], cwd=src, check=True)
     with open(os.path.join(out, "infozip_zip64_streamed.zip"), "wb") as f:
         subprocess.run(["zip", "-qfz", "-", "a.txt"], cwd=src, check=True, stdout=f)
+
+
+class Pipe:
+    """A file that cannot seek: zipfile then streams each entry with a data descriptor."""
+
+    def __init__(self, path):
+        self.file = open(path, "wb")
+
+    def write(self, data):
+        return self.file.write(data)
+
+    def flush(self):
+        self.file.flush()
+
+
+pipe = Pipe(os.path.join(out, "python_zip64_data_descriptors.zip"))
+with zipfile.ZipFile(pipe, "w", zipfile.ZIP_DEFLATED) as z:
+    for name, data in [("a.txt", text), ("b.bin", binary)]:
+        with z.open(name, "w", force_zip64=True) as f:
+            f.write(data)
+pipe.file.close()
 with open(os.path.join(out, "infozip_zip64.zip"), "rb") as f:
     zip64 = f.read()
 put("zip64_end_record_missing.zip", zip64.replace(b"PK\x06\x06", b"PK\x06\x00"))
@@ -146,6 +167,8 @@ def unicode_path(stored, name, version=1):
 
 
 put("zip64_field_too_short.zip", archive([dict(name=b"a", payload=b"x", size=0xFFFFFFFF, extra=b"\x01\x00\x03\x00abc")]))
+put("zip64_local_field_disagrees.zip", archive([dict(name=b"a", payload=b"x", size=0xFFFFFFFF, extra=zip64_extra(1),
+                                                     local_extra=zip64_extra(5))]))
 put("zip64_huge_declared_size.zip", archive([dict(name=b"a", payload=b"x", size=0xFFFFFFFF, extra=zip64_extra(1 << 62))]))
 cp437 = "Ölfässer.txt".encode("cp437")
 put("unicode_path_fields.zip", archive([dict(name=cp437, payload=b"1", extra=unicode_path(cp437, "Ölfässer.txt")),
