@@ -137,10 +137,7 @@ class PackageHandler(http.server.BaseHTTPRequestHandler):
 
     def _file_body(self):
         path = self._file_path()
-        if path is None:
-            return None
-        with open(path, "rb") as file:
-            return file.read()
+        return None if path is None else _content(path)[0]
 
     def _send_status_only(self, code):
         message = b"not here\n"
@@ -171,10 +168,30 @@ def _request_number(handler):
 
 # --- whole files and ranges ---------------------------------------------------------------------
 
-def _file_validators(handler, body):
+_contents = {}  # path -> (size, modification time, content, tag) of the version last read
+_contents_lock = threading.Lock()
+
+
+def _content(path):
+    """The content of |path| and a tag of it, read and hashed once for each version of the file: a
+    large package would otherwise be read and hashed before every answer, and both clients of the
+    download benchmark would mostly wait for that."""
+    status = os.stat(path)
+    version = (status.st_size, status.st_mtime_ns)
+    with _contents_lock:
+        kept = _contents.get(path)
+        if kept is None or kept[:2] != version:
+            with open(path, "rb") as file:
+                body = file.read()
+            kept = _contents[path] = (*version, body, hashlib.sha256(body).hexdigest()[:24])
+        return kept[2], kept[3]
+
+
+def _file_validators(handler):
     """What a client can resume against: a strong ETag from the content, the file's Last-Modified."""
-    modified = email.utils.formatdate(os.path.getmtime(handler._file_path()), usegmt=True)
-    return [("ETag", '"%s"' % hashlib.sha256(body).hexdigest()[:24]), ("Last-Modified", modified)]
+    path = handler._file_path()
+    modified = email.utils.formatdate(os.path.getmtime(path), usegmt=True)
+    return [("ETag", '"%s"' % _content(path)[1]), ("Last-Modified", modified)]
 
 
 def _requested_start(handler, size, validators):
@@ -211,7 +228,7 @@ def _write_then_cut(handler, data):
 
 def _send_file(handler, body, extra_headers=(), validators=None, ranges=True, write=_write_all):
     """The whole file, or with ranges the part a Range asks for, written by |write|."""
-    validators = _file_validators(handler, body) if validators is None else validators
+    validators = _file_validators(handler) if validators is None else validators
     start = _requested_start(handler, len(body), validators) if ranges else None
     if start is not None and start >= len(body):
         handler.send_response(416)
@@ -229,7 +246,7 @@ def _send_file(handler, body, extra_headers=(), validators=None, ranges=True, wr
     for name, value in [*validators, *extra_headers]:
         handler.send_header(name, value)
     handler.end_headers()
-    write(handler, body[start or 0:])
+    write(handler, memoryview(body)[start or 0:])
 
 
 def _answer_file(handler, **how):
