@@ -48,7 +48,10 @@ class StandinPackage:
 
     def with_payload(self, name, size, seed=1):
         """An incompressible file, to make the package big enough to watch its progress."""
-        self.extra_entries.append((name, random.Random(seed).randbytes(size)))
+        source = random.Random(seed)
+        piece = 1 << 24  # randbytes takes at most 256 MiB at once
+        self.extra_entries.append((name, b"".join(source.randbytes(min(piece, size - at))
+                                                  for at in range(0, size, piece))))
         return self
 
     def with_entries(self, count, prefix="data/"):

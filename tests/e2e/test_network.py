@@ -183,7 +183,7 @@ class NetworkTest(PipelineTest):
     # --- resuming and proxies ----------------------------------------------------------------
 
     def test_a_broken_download_goes_on_where_it_broke_when_the_server_can(self):
-        size, piece = 24_000_000, 3_000_000  # more breaks than the four tries
+        size, piece = 300_000_000, 20_000_000  # more breaks than the four tries
         self.publish(self.package().with_payload("payload.bin", size).write)
         package_size = os.path.getsize(os.path.join(self.site, "x86", "Installer.zip"))
         pieces = -(-package_size // piece)
@@ -195,7 +195,7 @@ class NetworkTest(PipelineTest):
         for mode, options, attempts, resumes, fresh in cases:
             with self.subTest(mode=mode):
                 with PackageServer(self.site, PORT, mode=mode, **options) as server:
-                    run, _ = self.run_silent(timeout=180)
+                    run, _ = self.run_silent(timeout=600)
                     self.assertAttempts(server, attempts)
                 self.assertExit(harness.EXIT_SUCCESS, run)
                 notes = [m for level, m in log_entries() if level == "Note"]
