@@ -168,23 +168,27 @@ def _request_number(handler):
 
 # --- whole files and ranges ---------------------------------------------------------------------
 
-_contents = {}  # path -> (size, modification time, content, tag) of the version last read
+_contents = {}  # path -> (version, content, tag) of a large file, as last read
 _contents_lock = threading.Lock()
+_LARGE = 16 << 20
 
 
 def _content(path):
-    """The content of |path| and a tag of it, read and hashed once for each version of the file: a
-    large package would otherwise be read and hashed before every answer, and both clients of the
-    download benchmark would mostly wait for that."""
+    """The content of |path| and a tag of it. A large file is read and hashed once for each version
+    of it: a package of hundreds of megabytes would otherwise be read and hashed before every
+    answer, and both clients of the download benchmark would mostly wait for that. A small one is
+    read for every answer, so that a test's new package is seen even within one clock tick."""
     status = os.stat(path)
-    version = (status.st_size, status.st_mtime_ns)
+    version = (status.st_ino, status.st_size, status.st_mtime_ns)
     with _contents_lock:
         kept = _contents.get(path)
-        if kept is None or kept[:2] != version:
+        if kept is None or kept[0] != version:
             with open(path, "rb") as file:
                 body = file.read()
-            kept = _contents[path] = (*version, body, hashlib.sha256(body).hexdigest()[:24])
-        return kept[2], kept[3]
+            kept = (version, body, hashlib.sha256(body).hexdigest()[:24])
+            if len(body) >= _LARGE:
+                _contents[path] = kept
+        return kept[1], kept[2]
 
 
 def _file_validators(handler):
