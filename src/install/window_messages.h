@@ -23,4 +23,25 @@ inline void PostProgress(HWND window, unsigned long long done, unsigned long lon
     }
     PostMessageW(window, WM_INSTALL_PROGRESS, static_cast<WPARAM>(done), static_cast<LPARAM>(total));
 }
+
+// One stage's progress, posted at most every 50 ms, and always its last step. A stage that
+// posted every step could keep the window's queue from ever emptying: posted messages are taken
+// before input, so the Cancel button would get no answer until the stage ended.
+class ProgressPoster {
+public:
+    static constexpr DWORD kIntervalMs = 50;
+
+    explicit ProgressPoster(HWND window) : m_window(window), m_lastPost(GetTickCount() - kIntervalMs) {}
+
+    void Post(unsigned long long done, unsigned long long total) {
+        const DWORD now = GetTickCount();
+        if (done < total && now - m_lastPost < kIntervalMs) return;
+        PostProgress(m_window, done, total);
+        m_lastPost = now;
+    }
+
+private:
+    HWND m_window;
+    DWORD m_lastPost;
+};
 #endif

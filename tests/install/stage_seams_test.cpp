@@ -164,6 +164,22 @@ TEST_F(DownloadStageTest, ACancelDuringThePauseEndsTheDownloadQuietly) {
     EXPECT_NE(std::string::npos, Logged().find("Note: Downloading canceled")) << Logged();
 }
 
+// A stage that makes thousands of steps a second must not flood the window's queue (input would
+// wait behind it), yet the bar must reach the end.
+TEST_F(StageTest, AProgressBurstPostsTheFirstAndTheLastStepOnly) {
+    ProgressPoster poster(run.window);
+    constexpr unsigned kSteps = 5000;
+    for (unsigned done = 1; done <= kSteps; ++done) poster.Post(done, kSteps);
+    std::vector<WPARAM> positions;
+    MSG message{};
+    while (PeekMessageW(&message, run.window, WM_INSTALL_PROGRESS, WM_INSTALL_PROGRESS, PM_REMOVE))
+        positions.push_back(message.wParam);
+    ASSERT_FALSE(positions.empty());
+    EXPECT_EQ(1u, positions.front());
+    EXPECT_EQ(kSteps, positions.back());
+    EXPECT_LT(positions.size(), 20u) << "one message for every 50 ms of the burst at most";
+}
+
 using SetupStageTest = StageTest;
 
 // The unpacked folder of a package with both setup programs (one byte each: the seams start them).

@@ -31,8 +31,6 @@ constexpr DWORD kReadSize = 1024 * 1024;
 constexpr DWORD kFastPiece = 4096;
 // Received bytes are written when less room than this is left for them.
 constexpr DWORD kSmallestRoom = 64 * 1024;
-// Progress is posted at most this often (and once at the end).
-constexpr DWORD kProgressIntervalMs = 50;
 
 void CALLBACK NoteCertificateProblems(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, DWORD length) {
     if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE || !context || !information || length < sizeof(DWORD)) return;
@@ -197,7 +195,7 @@ private:
             pending = 0;
             return true;
         };
-        DWORD lastPost = GetTickCount() - kProgressIntervalMs;
+        ProgressPoster progress(m_attempt.window);
         for (;;) {
             // Asking first what has arrived keeps a slow server's every byte visible to the stall
             // watch and the progress bar: a read waits until it has all it asked for.
@@ -219,10 +217,7 @@ private:
             if ((read < kFastPiece || kReadSize - pending < kSmallestRoom) && !writePending())
                 return FileFailure(failure);
             // Without a total there is nothing the progress bar could show.
-            if (total != 0 && GetTickCount() - lastPost >= kProgressIntervalMs) {
-                PostProgress(m_attempt.window, m_kept.bytes + pending, total);
-                lastPost = GetTickCount();
-            }
+            if (total != 0) progress.Post(m_kept.bytes + pending, total);
         }
         if (!writePending()) return FileFailure(failure);
         if (total != 0) PostProgress(m_attempt.window, m_kept.bytes, total);

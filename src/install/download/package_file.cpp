@@ -11,14 +11,19 @@
 #include "install/window_messages.h"
 
 namespace {
+struct PackageCopy {
+    const RunContext& run;
+    ProgressPoster progress;
+};
+
 // CopyFileExW's progress routine: the bar follows the bytes, and the run's cancel stops the copy.
 DWORD CALLBACK CopyProgress(LARGE_INTEGER total, LARGE_INTEGER copied, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD,
                             HANDLE, HANDLE, LPVOID context) {
-    const auto& run = *static_cast<const RunContext*>(context);
-    if (run.Cancelled()) return PROGRESS_CANCEL;
+    auto& copy = *static_cast<PackageCopy*>(context);
+    if (copy.run.Cancelled()) return PROGRESS_CANCEL;
     if (total.QuadPart > 0)
-        PostProgress(run.window, static_cast<unsigned long long>(copied.QuadPart),
-                     static_cast<unsigned long long>(total.QuadPart));
+        copy.progress.Post(static_cast<unsigned long long>(copied.QuadPart),
+                           static_cast<unsigned long long>(total.QuadPart));
     return PROGRESS_CONTINUE;
 }
 }  // namespace
@@ -27,7 +32,8 @@ void CopyPackageFile(RunContext& run) {
     const std::wstring source = Utf8ToWide(run.choices.packageFile);
     Log(LogLevel::Note, "Installing from the package file ", run.choices.packageFile, " (no download is made)");
     Log(LogLevel::Note, "Copying the package to: ", WideToUtf8(run.packagePath));
-    if (!CopyFileExW(source.c_str(), run.packagePath.c_str(), CopyProgress, &run, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
+    PackageCopy copy{run, ProgressPoster(run.window)};
+    if (!CopyFileExW(source.c_str(), run.packagePath.c_str(), CopyProgress, &copy, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
         const DWORD error = GetLastError();
         const std::string failure = SystemErrorText(("Reading the package file " + run.choices.packageFile).c_str());
         DeleteFileW(run.packagePath.c_str());

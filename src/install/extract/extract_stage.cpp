@@ -24,8 +24,9 @@ void ExtractStage(RunContext& run) {
 
     const HWND window = run.window;
     const auto windowGone = [window] { return !IsWindow(window); };
-    const ExtractionProgress progress = [window, windowGone](std::uint32_t done, std::uint32_t total) {
-        if (!windowGone()) PostProgress(window, done, total);
+    ProgressPoster poster(window);
+    const ExtractionProgress progress = [&poster, windowGone](std::uint32_t done, std::uint32_t total) {
+        if (!windowGone()) poster.Post(done, total);
     };
     const CancelTest cancelRequested = [&run, windowGone] { return run.Cancelled() || windowGone(); };
 
