@@ -1,6 +1,6 @@
 #pragma once
-// Second stage, after the package's check: unpacks the package into the extraction folder, one
-// progress step per entry.
+// Second stage, after the package's check: unpacks the package into the extraction folder; the
+// progress bar counts entries (posted at most every 50 ms, so that the window still answers input).
 #ifdef _WIN32
 class RunContext;
 
