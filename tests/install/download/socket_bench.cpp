@@ -9,10 +9,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "common/unique_handle.h"
 
 namespace {
@@ -81,8 +81,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const int port = _wtoi(argv[1]), piece = _wtoi(argv[4]);
-    char path[1024];
-    if (piece <= 0 || WideCharToMultiByte(CP_UTF8, 0, argv[2], -1, path, sizeof path, nullptr, nullptr) == 0) return 2;
+    if (piece <= 0) return 2;
     Winsock winsock;
     Socket connection;
     unique_handle file(CreateFileW(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -92,7 +91,7 @@ int wmain(int argc, wchar_t** argv) {
     server.sin_family = AF_INET;
     server.sin_port = htons(static_cast<u_short>(port));
     server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const std::string request = std::string("GET ") + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    const std::string request = "GET " + WideToUtf8(argv[2]) + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
     if (connect(connection.get(), reinterpret_cast<const sockaddr*>(&server), sizeof server) != 0 ||
         send(connection.get(), request.data(), static_cast<int>(request.size()), 0) != static_cast<int>(request.size()))
         return 1;
